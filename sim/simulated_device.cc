@@ -1,0 +1,136 @@
+// The simulated device: a stand-in for the vendor's D2XX library with the same file name and the
+// same three calls, so the real tool runs end to end without hardware. What it does is set by
+// environment variables, read once when it is first opened:
+//
+//   BREVINMARQUEST_SIM_RECEIVED      file that every byte the device receives is appended to
+//   BREVINMARQUEST_SIM_LOG           file that every call is logged to, one line each
+//   BREVINMARQUEST_SIM_OPEN_STATUS   status FT_Open fails with (0, the default, opens)
+//   BREVINMARQUEST_SIM_FAIL_WRITE    number N: the N-th write call since loading fails ...
+//   BREVINMARQUEST_SIM_FAIL_STATUS   ... with this status (default 4, an I/O error) ...
+//   BREVINMARQUEST_SIM_FAIL_WRITTEN  ... and reports this many bytes written (default 0)
+//   BREVINMARQUEST_SIM_WRITE_DELAY_US  microseconds each write takes, as a real device does
+//
+// SIM_CALL is the vendor's calling convention, given by the build.
+#include <chrono>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+constexpr std::uint32_t ok = 0;
+constexpr std::uint32_t invalid_handle = 1;
+constexpr std::uint32_t io_error = 4;
+
+struct settings {
+  std::FILE* received = nullptr;
+  std::FILE* log = nullptr;
+  std::uint32_t open_status = ok;
+  unsigned long long fail_write = 0;
+  std::uint32_t fail_status = io_error;
+  std::uint32_t fail_written = 0;
+  long long write_delay_us = 0;
+};
+
+struct device_state {
+  bool configured = false;
+  settings config;
+  bool open = false;
+  unsigned long long writes = 0;
+  int handle_target = 0;
+};
+
+device_state device;
+
+unsigned long long number_from(const char* name, unsigned long long fallback) {
+  const char* text = std::getenv(name);
+  return text && *text ? std::strtoull(text, nullptr, 10) : fallback;
+}
+
+std::FILE* append_file_from(const char* name) {
+  const char* path = std::getenv(name);
+  return path && *path ? std::fopen(path, "ab") : nullptr;
+}
+
+void configure() {
+  if (device.configured) return;
+  settings& config = device.config;
+  config.received = append_file_from("BREVINMARQUEST_SIM_RECEIVED");
+  config.log = append_file_from("BREVINMARQUEST_SIM_LOG");
+  config.open_status = static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_OPEN_STATUS", ok));
+  config.fail_write = number_from("BREVINMARQUEST_SIM_FAIL_WRITE", 0);
+  config.fail_status = static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_FAIL_STATUS", io_error));
+  config.fail_written = static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_FAIL_WRITTEN", 0));
+  config.write_delay_us = static_cast<long long>(number_from("BREVINMARQUEST_SIM_WRITE_DELAY_US", 0));
+  device.configured = true;
+}
+
+// Flushed line by line so the log survives a tool that is killed half-way.
+__attribute__((format(printf, 1, 2))) void log_call(const char* format, ...) {
+  if (!device.config.log) return;
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(device.config.log, format, arguments);
+  va_end(arguments);
+  std::fflush(device.config.log);
+}
+
+void receive(const unsigned char* bytes, std::uint32_t count) {
+  if (!device.config.received || count == 0) return;
+  std::fwrite(bytes, 1, count, device.config.received);
+  std::fflush(device.config.received);
+}
+
+}  // namespace
+
+extern "C" {
+
+std::uint32_t SIM_CALL FT_Open(int index, void** handle) {
+  configure();
+  if (device.config.open_status != ok) {
+    log_call("open %u failed\n", device.config.open_status);
+    return device.config.open_status;
+  }
+  log_call("open %u\n", static_cast<unsigned>(index));
+  device.open = true;
+  *handle = &device.handle_target;
+  return ok;
+}
+
+std::uint32_t SIM_CALL FT_Write(void* handle, void* buffer, std::uint32_t count,
+                                           std::uint32_t* written) {
+  *written = 0;
+  if (!device.open || handle != &device.handle_target) {
+    log_call("write while closed\n");
+    return invalid_handle;
+  }
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  for (std::uint32_t i = 0; i < count; ++i) log_call("write %u\n", bytes[i]);
+  if (device.config.write_delay_us > 0) {
+    std::this_thread::sleep_for(std::chrono::microseconds(device.config.write_delay_us));
+  }
+  ++device.writes;
+  if (device.writes == device.config.fail_write) {
+    const std::uint32_t reported = device.config.fail_written < count ? device.config.fail_written : count;
+    receive(bytes, reported);
+    *written = device.config.fail_written;
+    return device.config.fail_status;
+  }
+  receive(bytes, count);
+  *written = count;
+  return ok;
+}
+
+std::uint32_t SIM_CALL FT_Close(void* handle) {
+  if (!device.open || handle != &device.handle_target) {
+    log_call("close while closed\n");
+    return invalid_handle;
+  }
+  log_call("close\n");
+  device.open = false;
+  return ok;
+}
+
+}  // extern "C"

@@ -1,0 +1,47 @@
+#include "console/main_menu.h"
+
+#include "transfer/hand_entry.h"
+#include "transfer/load_bit_file.h"
+
+namespace brevinmarquest {
+namespace {
+
+constexpr std::size_t command_capacity = 100;
+
+void print_banner(std::FILE* output) {
+  say(output,
+      "****************\n"
+      "*Brevinmarquest*\n"
+      "****************\n\n");
+}
+
+void print_menu(std::FILE* output) {
+  say(output,
+      "\nMAIN MENU\n\n"
+      "   [L]oad .bit to USB\n"
+      "   [H]and enter bytes to send to USB\n"
+      "   [Q]uit\n\n");
+}
+
+}  // namespace
+
+int main_menu(const session& s) {
+  print_banner(s.output);
+  char buffer[command_capacity];
+  for (;;) {
+    print_menu(s.output);
+    const token command = next_token(s, buffer, sizeof buffer);
+    if (command.status == token_status::end_of_input) return input_ended_status;
+    if (is_command(s, command, "L")) {
+      load_bit_file(s);
+    } else if (is_command(s, command, "H")) {
+      hand_entry(s);
+    } else if (is_command(s, command, "Q")) {
+      return 0;
+    } else {
+      say(s.output, "Unrecognized Input (Must be capitalized)\n");
+    }
+  }
+}
+
+}  // namespace brevinmarquest

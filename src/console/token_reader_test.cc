@@ -1,0 +1,72 @@
+#include "console/token_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace brevinmarquest {
+namespace {
+
+struct file_closer {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using file_ptr = std::unique_ptr<std::FILE, file_closer>;
+
+file_ptr input_of(const std::string& bytes) {
+  file_ptr file(std::tmpfile());
+  std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+  std::rewind(file.get());
+  return file;
+}
+
+// Reads tokens until the input ends, naming each: the text itself, or <too long>.
+std::vector<std::string> tokens_of(const std::string& bytes, std::size_t capacity) {
+  const file_ptr input = input_of(bytes);
+  std::vector<char> buffer(capacity);
+  std::vector<std::string> seen;
+  for (;;) {
+    const token t = read_token(input.get(), buffer.data(), capacity);
+    if (t.status == token_status::end_of_input) return seen;
+    seen.push_back(t.status == token_status::read ? std::string(t.text) : "<too long>");
+  }
+}
+
+TEST(ReadToken, SplitsOnEveryKindOfWhiteSpaceAndKeepsTheRestForLater) {
+  EXPECT_EQ(tokens_of("  L design.bit\n\tQ\r\n\v\fH", 100),
+            (std::vector<std::string>{"L", "design.bit", "Q", "H"}));
+  EXPECT_TRUE(tokens_of(" \n\t\r\n", 100).empty());
+  EXPECT_TRUE(tokens_of("", 100).empty());
+}
+
+TEST(ReadToken, ConsumesAnOverLongTokenWholeAsOneFailedRead) {
+  const std::string longest(99, 'x');
+  EXPECT_EQ(tokens_of(longest + " Q", 100), (std::vector<std::string>{longest, "Q"}));
+  EXPECT_EQ(tokens_of(longest + "y Q", 100), (std::vector<std::string>{"<too long>", "Q"}));
+  EXPECT_EQ(tokens_of("1234 255 -12", 4), (std::vector<std::string>{"<too long>", "255", "-12"}));
+  EXPECT_EQ(tokens_of(std::string(5'000'000, '7'), 4), (std::vector<std::string>{"<too long>"}));
+}
+
+TEST(ReadToken, KeepsNulAsAnOrdinaryCharacter) {
+  const std::vector<std::string> seen = tokens_of(std::string("L\0 Q", 4), 100);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], std::string("L\0", 2));
+  EXPECT_FALSE(token_is(seen[0], "L"));
+}
+
+TEST(ReadToken, LeavesTheWhiteSpaceAfterATokenUnread) {
+  const file_ptr input = input_of("Q\nrest");
+  char buffer[4];
+  read_token(input.get(), buffer, sizeof buffer);
+  EXPECT_EQ(std::getc(input.get()), '\n');
+}
+
+TEST(TokenIs, MatchesOnlyTheWholeCapitalLetter) {
+  EXPECT_TRUE(token_is("L", "L"));
+  for (const char* other : {"l", "LOAD", "L1", "", "Q", " L"}) {
+    EXPECT_FALSE(token_is(other, "L")) << other;
+  }
+}
+
+}  // namespace
+}  // namespace brevinmarquest

@@ -1,0 +1,87 @@
+#include "transfer/load_bit_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "transfer/usb_link.h"
+
+namespace brevinmarquest {
+namespace {
+
+constexpr std::size_t name_capacity = 100;
+
+struct file_closer {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using file_ptr = std::unique_ptr<std::FILE, file_closer>;
+
+void print_prompt(std::FILE* output) {
+  say(output,
+      "\nLOAD BIT FILE\n\n"
+      "   [C]ancel\n"
+      "   (anything else to load)\n"
+      "    Filename To Read (INCLUDE extension): ");
+}
+
+// Opens the named file and reads one byte ahead, so that a name that opens but cannot be read,
+// such as a directory, is refused before the device is touched.
+file_ptr open_bit_file(const session& s, std::string_view name) {
+  // No file name holds a NUL; the part before it must not be opened in its place.
+  if (name.find('\0') != std::string_view::npos) return nullptr;
+  file_ptr file(s.open_file(std::string(name).c_str()));
+  if (!file) return nullptr;
+  const int first = std::getc(file.get());
+  if (std::ferror(file.get())) return nullptr;
+  if (first != EOF) std::ungetc(first, file.get());
+  return file;
+}
+
+}  // namespace
+
+bool send_file(const session& s, std::FILE* file) {
+  usb_link link;
+  if (!usb_link_open(link, s)) return false;
+  for (;;) {
+    const int byte = std::getc(file);
+    if (byte == EOF) {
+      const bool read_whole = !std::ferror(file);
+      if (read_whole) {
+        say(s.output, "   End of bit stream reached.\n");
+      } else {
+        say(s.diagnostics, "brevinmarquest: reading the file failed: %s\n", std::strerror(errno));
+      }
+      usb_link_close(link);
+      return read_whole;
+    }
+    say(s.output, "%i ", byte);
+    if (!usb_link_send_byte(link, static_cast<unsigned char>(byte))) {
+      usb_link_close(link);
+      return false;
+    }
+  }
+}
+
+void load_bit_file(const session& s) {
+  char buffer[name_capacity];
+  for (;;) {
+    print_prompt(s.output);
+    const token name = next_token(s, buffer, sizeof buffer);
+    if (name.status == token_status::end_of_input || is_command(s, name, "C")) return;
+    const file_ptr file =
+        name.status == token_status::read ? open_bit_file(s, name.text) : nullptr;
+    if (!file) {
+      say(s.output, "No such file\n");
+      continue;
+    }
+    const int length = static_cast<int>(name.text.size());
+    if (send_file(s, file.get())) {
+      say(s.output, "%.*s SENT SUCCESSFULLY!\n", length, name.text.data());
+      return;
+    }
+    say(s.output, "ERROR SENDING %.*s\n", length, name.text.data());
+  }
+}
+
+}  // namespace brevinmarquest

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/driver_library.h"
+
+namespace brevinmarquest {
+
+enum class token_status {
+  read,          // a whole token was read
+  too_long,      // a token was consumed whole but did not fit; it counts as one failed read
+  end_of_input,  // no token came before the input ended
+};
+
+struct token {
+  token_status status;
+  // The token as read, NUL bytes included; empty unless status is read.
+  std::string_view text;
+};
+
+// The console routines every dialogue reads with. The console layer provides them, so the
+// transfers depend on nothing above them.
+struct console_reading {
+  // Reads one whitespace-delimited token into `buffer`; `capacity` counts the terminating zero.
+  token (*read_token)(std::FILE* input, char* buffer, std::size_t capacity);
+  // True exactly when `text` is the command `word`, nothing more and nothing less.
+  bool (*token_is)(std::string_view text, const char* word);
+};
+
+// Gives a link the driver calls to open it with; null when there are none, with `why` saying
+// in one line what was tried and why it failed.
+using driver_source = std::function<const platform::driver_calls*(std::string& why)>;
+
+// Opens a named file for binary reading; null when it cannot.
+using file_opener = std::function<std::FILE*(const char* name)>;
+
+// Everything one run of the dialogue talks to. None of it is global, so a test can play a whole
+// session in-process on its own input, output, files and driver.
+struct session {
+  // Where tokens are read from.
+  std::FILE* input;
+  // Where every console text goes, flushed the moment it is printed.
+  std::FILE* output;
+  // One-line explanations for the user beside the console texts; never part of the dialogue.
+  std::FILE* diagnostics;
+  // The console routines the dialogues read with.
+  console_reading reading;
+  // Where links get their driver each time they open.
+  driver_source driver;
+  // How the load dialog opens a file.
+  file_opener open_file;
+};
+
+// Reads the next token for a dialogue. Once the console output has failed nobody can follow the
+// dialogue any more, so input counts as ended and every loop winds down.
+token next_token(const session& s, char* buffer, std::size_t capacity);
+
+// True when `t` was read whole and is the command `word`.
+bool is_command(const session& s, const token& t, const char* word);
+
+// Prints one console text and flushes it, so it is visible at once even on a pipe.
+void say(std::FILE* output, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+}  // namespace brevinmarquest

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/driver_library.h"
+#include "transfer/session.h"
+
+namespace brevinmarquest {
+
+// The status shown in "ERROR opening USB!" when no driver library could be loaded at all. The
+// vendor's own codes are small numbers, so this one cannot be mistaken for one of them.
+constexpr platform::DeviceStatus driver_missing_status = 1000;
+
+// An open connection with device 0, owned by the transfer that opened it.
+struct usb_link {
+  // The driver the link was opened through.
+  const platform::driver_calls* driver = nullptr;
+  // The driver's device handle, valid from a successful open until the close.
+  void* handle = nullptr;
+  // Bytes the driver reported written since the open. 64 bits, so it never wraps.
+  std::uint64_t total = 0;
+  // Where the link prints its messages.
+  std::FILE* output = nullptr;
+};
+
+// Opens device 0 and says so; on false the link printed why and there is nothing to close.
+bool usb_link_open(usb_link& link, const session& s);
+
+// Writes one byte and shows the running total; false means the transfer must stop.
+bool usb_link_send_byte(usb_link& link, unsigned char byte);
+
+// Closes the device; exactly once after every open that gave true.
+void usb_link_close(usb_link& link);
+
+}  // namespace brevinmarquest
