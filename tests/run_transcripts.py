@@ -13,7 +13,7 @@ are comments. Sections start with "--- name":
   file NAME        a file in the case's working folder, as decimal byte values
   dir NAME         a folder in the case's working folder
   without driver   the simulated device is not on the loader's path
-In stdin and stdout, {banner}, {menu}, {load} and {entry} stand for the tool's texts, {nul} for
+In stdin, stdout and file names, {banner}, {menu}, {load} and {entry} stand for the tool's texts, {nul} for
 a NUL byte and {x*N} for a character repeated N times. A line made only of these adds no line
 break of its own. In device and file sections, B*N stands for the byte B repeated N times.
 Whatever the case, every successful open of the device must be closed, and no write may come
@@ -98,7 +98,7 @@ def run_case(case, args):
     with tempfile.TemporaryDirectory() as folder:
         for name, lines in sections.items():
             if name.startswith("file "):
-                with open(os.path.join(folder, name[5:]), "wb") as out:
+                with open(os.path.join(folder, PLACEHOLDER.sub(expand, name[5:])), "wb") as out:
                     out.write(byte_values(lines))
             elif name.startswith("dir "):
                 os.mkdir(os.path.join(folder, name[4:]))
