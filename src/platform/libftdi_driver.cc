@@ -89,9 +89,9 @@ driver_calls libftdi_calls(libftdi_driver& driver, const char* library) {
 
 std::string open_failure_causes(DeviceStatus status) {
   const std::string fixes =
-      "the serial driver ftdi_sio may hold it (unload it: sudo rmmod ftdi_sio), or you may lack "
-      "permission on the USB device (install udev/60-brevinmarquest.rules); see \"Using a real "
-      "device\" in the README";
+      "the system's serial driver may hold it (on Linux: sudo rmmod ftdi_sio), or you may lack "
+      "permission on the USB device (on Linux: install udev/60-brevinmarquest.rules); see "
+      "\"Using a real device\" in the README";
   if (status == ftdi_status::device_not_found) {
     return "no device found: plug the device in; if it is plugged in, " + fixes;
   }
