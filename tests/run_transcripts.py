@@ -12,7 +12,11 @@ are comments. Sections start with "--- name":
   env              NAME=value lines for the simulated device
   file NAME        a file in the case's working folder, as decimal byte values
   dir NAME         a folder in the case's working folder
-  without driver   the simulated device is not on the loader's path
+  without driver   the simulated device is not on the loader's path; the --no-driver-dir
+                   folder is, when given, to hide the system's own libraries as well
+  libraries NAME   the build's folder NAME (beside the simulated device's) is on the loader's
+                   path instead of the simulated device; without NAME nothing is, so the
+                   system's own libraries answer
 In stdin, stdout and file names, {banner}, {menu}, {load} and {entry} stand for the tool's texts, {nul} for
 a NUL byte and {x*N} for a character repeated N times. A line made only of these adds no line
 break of its own. In device and file sections, B*N stands for the byte B repeated N times.
@@ -105,8 +109,14 @@ def run_case(case, args):
         received, log = os.path.join(folder, ".received"), os.path.join(folder, ".calls")
         env = dict(os.environ, BREVINMARQUEST_SIM_RECEIVED=received, BREVINMARQUEST_SIM_LOG=log)
         env.pop("LD_LIBRARY_PATH", None)
-        if "without driver" not in sections:
+        libraries = [name[10:] for name in sections if name.partition(" ")[0] == "libraries"]
+        if libraries:
+            if libraries[0]:
+                env[args.path_variable] = os.path.join(os.path.dirname(args.sim_dir), libraries[0])
+        elif "without driver" not in sections:
             env[args.path_variable] = args.sim_dir
+        elif args.no_driver_dir:
+            env[args.path_variable] = args.no_driver_dir
         env.update(line.split("=", 1) for line in sections.get("env", []))
         stdin = expand_text(sections.get("stdin", [])).encode("latin-1")
         try:
@@ -144,6 +154,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--tool", required=True)
     parser.add_argument("--sim-dir", required=True)
+    parser.add_argument("--no-driver-dir", help="folder on the loader's path without driver")
     parser.add_argument("--wrapper", default="", help="command that runs the tool, such as wine")
     parser.add_argument("--path-variable", default="LD_LIBRARY_PATH")
     parser.add_argument("--crlf", action="store_true", help="the tool ends lines with CR LF")
@@ -152,6 +163,8 @@ def main():
     args = parser.parse_args()
     args.tool = os.path.abspath(args.tool)
     args.sim_dir = os.path.abspath(args.sim_dir)
+    if args.no_driver_dir:
+        args.no_driver_dir = os.path.abspath(args.no_driver_dir)
     args.wrapper = args.wrapper.split()
     passed = failed = 0
     for path in args.tests:

@@ -22,10 +22,17 @@ struct driver_calls {
                         std::uint32_t* written);
   // Releases the device so that a later open can take it again.
   DeviceStatus (*close)(void* state, void* handle);
+  // Names the library these calls reach, and why any library preferred to it was passed over;
+  // for the user's eyes, valid as long as the table.
+  const char* library;
+  // Plain words on the likely causes of the last open, which failed with `status`, and on their
+  // fixes; empty when there is nothing to say beyond the status.
+  std::string (*open_failure_advice)(void* state, DeviceStatus status);
 };
 
-// The system's D2XX driver library. It is loaded on first use rather than at start-up, so the
-// menu works on a machine without it, and unloaded when this object ends.
+// The system's driver library: FTDI's D2XX library, or on systems that offer one, a fallback
+// when it is missing. It is loaded on first use rather than at start-up, so the menu works on a
+// machine without it, and unloaded when this object ends.
 class driver_library {
  public:
   driver_library();
@@ -33,8 +40,9 @@ class driver_library {
   driver_library(const driver_library&) = delete;
   driver_library& operator=(const driver_library&) = delete;
 
-  // Gives the bound calls, loading the library if it is not loaded yet. Gives null when it
-  // cannot be loaded or lacks a call, with `why` naming the library and the loader's reason.
+  // Gives the bound calls, loading the library if it is not loaded yet. Gives null when no
+  // library can be loaded with all its calls, with `why` naming each library tried and the
+  // loader's reason.
   // A failed load is tried again on the next call, so a library installed meanwhile is found.
   const driver_calls* calls(std::string& why);
 

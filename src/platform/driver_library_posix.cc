@@ -1,8 +1,15 @@
-// Reaches the vendor's D2XX library on Linux and macOS through the dynamic loader, so that the
-// loader's search path and LD_LIBRARY_PATH (DYLD_LIBRARY_PATH) decide which copy is used.
-#include "platform/driver_library.h"
-
+// Reaches a driver library on Linux and macOS through the dynamic loader, so that the loader's
+// search path and LD_LIBRARY_PATH (DYLD_LIBRARY_PATH) decide which copy is used. The vendor's
+// D2XX library comes first; libftdi1 stands in when the vendor's cannot be loaded.
 #include <dlfcn.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "platform/driver_library.h"
+#include "platform/libftdi_driver.h"
 
 namespace brevinmarquest::platform {
 namespace {
@@ -32,6 +39,8 @@ DeviceStatus vendor_close(void* state, void* handle) {
   return static_cast<vendor_functions*>(state)->close(handle);
 }
 
+std::string vendor_advice(void*, DeviceStatus status) { return open_failure_causes(status); }
+
 struct module_closer {
   void operator()(void* module) const { dlclose(module); }
 };
@@ -42,24 +51,82 @@ std::string loader_error() {
   return reason ? reason : "unknown reason";
 }
 
-// Binds one exported function; a null result leaves the loader's reason in `why`.
-template <typename Function>
-bool bind(void* module, const char* name, Function& function, std::string& why) {
-  void* address = dlsym(module, name);
-  if (!address) {
-    why = std::string(BREVINMARQUEST_VENDOR_LIBRARY " lacks ") + name + ": " + loader_error();
-    return false;
-  }
-  function = reinterpret_cast<Function>(address);
-  return true;
+// One exported function and where its address goes.
+template <typename Functions>
+struct export_binding {
+  const char* name;
+  void (*store)(Functions& functions, void* address);
+};
+
+template <auto member, typename Functions>
+void store(Functions& functions, void* address) {
+  using Function = std::remove_reference_t<decltype(functions.*member)>;
+  functions.*member = reinterpret_cast<Function>(address);
 }
+
+// Loads `file` and binds every function of `table`, or unloads it again and says why.
+template <typename Functions, std::size_t count>
+module_ptr load_bound(const char* file, const export_binding<Functions> (&table)[count],
+                      Functions& functions, std::string& why) {
+  dlerror();
+  module_ptr module(dlopen(file, RTLD_NOW | RTLD_LOCAL));
+  if (!module) {
+    why = std::string("cannot load ") + file + ": " + loader_error();
+    return nullptr;
+  }
+  for (const export_binding<Functions>& binding : table) {
+    void* address = dlsym(module.get(), binding.name);
+    if (!address) {
+      why = std::string(file) + " lacks " + binding.name + ": " + loader_error();
+      return nullptr;
+    }
+    binding.store(functions, address);
+  }
+  return module;
+}
+
+const export_binding<vendor_functions> vendor_exports[] = {
+    {"FT_Open", store<&vendor_functions::open>},
+    {"FT_Write", store<&vendor_functions::write>},
+    {"FT_Close", store<&vendor_functions::close>},
+};
+
+const export_binding<libftdi_functions> libftdi_exports[] = {
+    {"ftdi_new", store<&libftdi_functions::new_context>},
+    {"ftdi_free", store<&libftdi_functions::free_context>},
+    {"ftdi_usb_find_all", store<&libftdi_functions::find_all>},
+    {"ftdi_list_free", store<&libftdi_functions::free_list>},
+    {"ftdi_usb_open_dev", store<&libftdi_functions::open_device>},
+    {"ftdi_usb_close", store<&libftdi_functions::close_device>},
+    {"ftdi_write_data", store<&libftdi_functions::write_data>},
+    {"ftdi_get_error_string", store<&libftdi_functions::error_string>},
+};
 
 }  // namespace
 
 struct driver_library::loaded {
   module_ptr module;
-  vendor_functions functions{};
+  vendor_functions vendor{};
+  libftdi_driver libftdi{};
+  std::string library;
   driver_calls calls{};
+
+  bool load_vendor(std::string& why) {
+    module = load_bound(BREVINMARQUEST_VENDOR_LIBRARY, vendor_exports, vendor, why);
+    if (!module) return false;
+    library = BREVINMARQUEST_VENDOR_LIBRARY;
+    calls = {&vendor, vendor_open, vendor_write, vendor_close, library.c_str(), vendor_advice};
+    return true;
+  }
+
+  // `passed_over` says why the vendor's library is not used, so that the user learns of it.
+  bool load_libftdi(const std::string& passed_over, std::string& why) {
+    module = load_bound(BREVINMARQUEST_LIBFTDI_LIBRARY, libftdi_exports, libftdi.functions, why);
+    if (!module) return false;
+    library = BREVINMARQUEST_LIBFTDI_LIBRARY " (used because " + passed_over + ")";
+    calls = libftdi_calls(libftdi, library.c_str());
+    return true;
+  }
 };
 
 driver_library::driver_library() = default;
@@ -67,21 +134,13 @@ driver_library::~driver_library() = default;
 
 const driver_calls* driver_library::calls(std::string& why) {
   if (loaded_) return &loaded_->calls;
-  dlerror();
-  module_ptr module(dlopen(BREVINMARQUEST_VENDOR_LIBRARY, RTLD_NOW | RTLD_LOCAL));
-  if (!module) {
-    why = "cannot load " BREVINMARQUEST_VENDOR_LIBRARY ": " + loader_error();
-    return nullptr;
-  }
   auto library = std::make_unique<loaded>();
-  vendor_functions& functions = library->functions;
-  if (!bind(module.get(), "FT_Open", functions.open, why) ||
-      !bind(module.get(), "FT_Write", functions.write, why) ||
-      !bind(module.get(), "FT_Close", functions.close, why)) {
+  std::string vendor_why;
+  std::string libftdi_why;
+  if (!library->load_vendor(vendor_why) && !library->load_libftdi(vendor_why, libftdi_why)) {
+    why = vendor_why + "; " + libftdi_why;
     return nullptr;
   }
-  library->module = std::move(module);
-  library->calls = {&library->functions, vendor_open, vendor_write, vendor_close};
   loaded_ = std::move(library);
   return &loaded_->calls;
 }

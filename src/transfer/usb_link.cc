@@ -7,6 +7,14 @@ namespace {
 
 constexpr std::int32_t device_index = 0;
 
+// One line beside the console text, so that the user learns where to look.
+void explain_open_failure(const session& s, const platform::driver_calls& driver,
+                          platform::DeviceStatus status) {
+  const std::string advice = driver.open_failure_advice(driver.state, status);
+  say(s.diagnostics, "brevinmarquest: %s could not open device %d (code %u)%s%s\n",
+      driver.library, device_index, status, advice.empty() ? "" : ": ", advice.c_str());
+}
+
 }  // namespace
 
 bool usb_link_open(usb_link& link, const session& s) {
@@ -20,6 +28,7 @@ bool usb_link_open(usb_link& link, const session& s) {
   void* handle = nullptr;
   const platform::DeviceStatus status = driver->open_by_index(driver->state, device_index, &handle);
   if (status != 0) {
+    explain_open_failure(s, *driver, status);
     say(s.output, "ERROR opening USB!  Code %u.\n", status);
     return false;
   }

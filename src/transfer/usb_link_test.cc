@@ -26,7 +26,7 @@ struct fake_driver {
   int handle_target = 0;
 
   platform::driver_calls calls() {
-    return {this, open, write, close};
+    return {this, open, write, close, "fake.so", advice};
   }
 
   static DeviceStatus open(void* state, std::int32_t index, void** handle) {
@@ -54,6 +54,9 @@ struct fake_driver {
   static DeviceStatus close(void* state, void*) {
     ++static_cast<fake_driver*>(state)->closes;
     return 0;
+  }
+  static std::string advice(void*, DeviceStatus status) {
+    return status == 2 ? "plug it in" : "";
   }
 };
 
@@ -101,6 +104,17 @@ TEST_F(UsbLink, ReportsAFailedOpenAndLeavesNothingToClose) {
   fake.open_status = 3;
   EXPECT_FALSE(usb_link_open(link, console));
   EXPECT_EQ(printed(), "ERROR opening USB!  Code 3.\n");
+}
+
+TEST_F(UsbLink, AFailedOpenNamesTheLibraryAndItsAdviceInOneLineApart) {
+  fake.open_status = 2;
+  EXPECT_FALSE(usb_link_open(link, console));
+  fake.open_status = 5;
+  EXPECT_FALSE(usb_link_open(link, console));
+  EXPECT_EQ(printed(), "ERROR opening USB!  Code 2.\nERROR opening USB!  Code 5.\n");
+  EXPECT_EQ(contents_of(diagnostics.get()),
+            "brevinmarquest: fake.so could not open device 0 (code 2): plug it in\n"
+            "brevinmarquest: fake.so could not open device 0 (code 5)\n");
 }
 
 TEST_F(UsbLink, ReportsAMissingDriverOnTheConsoleAndExplainsItApart) {

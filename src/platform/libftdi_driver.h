@@ -1,0 +1,68 @@
+#pragma once
+// The open-source libftdi1 as a driver, for systems without the vendor's library. It answers in
+// the vendor's status numbers, so users and scripts see the same codes whichever library runs.
+
+#include <string>
+
+#include "platform/driver_library.h"
+
+namespace brevinmarquest::platform {
+
+// The vendor's status numbers that libftdi's results are mapped onto.
+namespace ftdi_status {
+constexpr DeviceStatus ok = 0;
+constexpr DeviceStatus device_not_found = 2;
+constexpr DeviceStatus device_not_opened = 3;
+constexpr DeviceStatus io_error = 4;
+constexpr DeviceStatus other_error = 18;
+}  // namespace ftdi_status
+
+// libftdi's and libusb's own records; the tool only passes pointers to them along.
+struct ftdi_context;
+struct libusb_device;
+
+// One entry of the list that ftdi_usb_find_all gives, laid out as libftdi lays it out.
+struct ftdi_device_list {
+  // The next device, or null after the last.
+  ftdi_device_list* next;
+  // The device, to be handed to ftdi_usb_open_dev.
+  libusb_device* dev;
+};
+
+// The libftdi functions the tool calls, with their published signatures.
+struct libftdi_functions {
+  // ftdi_new: a fresh context, or null when libftdi or libusb cannot start.
+  ftdi_context* (*new_context)();
+  // ftdi_free: closes the context's device if open and releases the context.
+  void (*free_context)(ftdi_context* context);
+  // ftdi_usb_find_all: lists the devices with the IDs (0, 0 for the default ones); the count or
+  // a negative error.
+  int (*find_all)(ftdi_context* context, ftdi_device_list** list, int vendor, int product);
+  // ftdi_list_free: releases a list that find_all gave, however far it got.
+  void (*free_list)(ftdi_device_list** list);
+  // ftdi_usb_open_dev: opens a listed device; 0 or a negative error.
+  int (*open_device)(ftdi_context* context, libusb_device* device);
+  // ftdi_usb_close: closes the context's device; 0 or a negative error.
+  int (*close_device)(ftdi_context* context);
+  // ftdi_write_data: the number of bytes written, or a negative error.
+  int (*write_data)(ftdi_context* context, const unsigned char* bytes, int size);
+  // ftdi_get_error_string: libftdi's words on the context's last error; may be null.
+  const char* (*error_string)(ftdi_context* context);
+};
+
+// The state behind the libftdi driver calls.
+struct libftdi_driver {
+  // Bound by the loader before any call is made.
+  libftdi_functions functions;
+  // libftdi's words on why the last open failed; empty after a successful open.
+  std::string last_error;
+};
+
+// The driver calls for `driver`, under the name `library`, both outliving the table.
+driver_calls libftdi_calls(libftdi_driver& driver, const char* library);
+
+// Plain words on the likely causes of an open failing with the vendor status `status`, and on
+// their fixes; empty when there are none to give.
+std::string open_failure_causes(DeviceStatus status);
+
+}  // namespace brevinmarquest::platform

@@ -1,0 +1,178 @@
+#include "platform/libftdi_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brevinmarquest::platform {
+namespace {
+
+// libftdi as the tool sees it, in-process: it lists `found` devices and plays back scripted
+// results, and keeps count of what is alive so that a leak or a double release shows.
+struct fake_libftdi {
+  bool new_fails = false;
+  int found = 1;
+  int open_result = 0;
+  const char* error = nullptr;
+  std::deque<int> write_results;
+
+  int contexts_alive = 0;
+  int lists_alive = 0;
+  int opened_device = -1;
+  int closes = 0;
+  std::vector<unsigned char> written;
+};
+
+fake_libftdi fake;
+char devices[4];
+char context_target;
+
+ftdi_context* fake_new() {
+  if (fake.new_fails) return nullptr;
+  ++fake.contexts_alive;
+  return reinterpret_cast<ftdi_context*>(&context_target);
+}
+
+void fake_free(ftdi_context*) { --fake.contexts_alive; }
+
+int fake_find_all(ftdi_context*, ftdi_device_list** list, int vendor, int product) {
+  EXPECT_EQ(vendor, 0);
+  EXPECT_EQ(product, 0);
+  ++fake.lists_alive;
+  *list = nullptr;
+  for (int i = fake.found - 1; i >= 0; --i) {
+    *list = new ftdi_device_list{*list, reinterpret_cast<libusb_device*>(&devices[i])};
+  }
+  return fake.found;
+}
+
+void fake_free_list(ftdi_device_list** list) {
+  --fake.lists_alive;
+  while (*list) delete std::exchange(*list, (*list)->next);
+}
+
+int fake_open(ftdi_context*, libusb_device* device) {
+  if (fake.open_result == 0) fake.opened_device = static_cast<int>(reinterpret_cast<char*>(device) - devices);
+  return fake.open_result;
+}
+
+int fake_close(ftdi_context*) {
+  ++fake.closes;
+  return 0;
+}
+
+int fake_write(ftdi_context*, const unsigned char* bytes, int size) {
+  EXPECT_EQ(size, 1);
+  int result = 1;
+  if (!fake.write_results.empty()) {
+    result = fake.write_results.front();
+    fake.write_results.pop_front();
+  }
+  if (result == 1) fake.written.push_back(bytes[0]);
+  return result;
+}
+
+const char* fake_error(ftdi_context*) { return fake.error; }
+
+class LibftdiDriver : public ::testing::Test {
+ protected:
+  void SetUp() override { fake = {}; }
+  void TearDown() override {
+    EXPECT_EQ(fake.contexts_alive, 0);
+    EXPECT_EQ(fake.lists_alive, 0);
+  }
+
+  libftdi_driver driver{{fake_new, fake_free, fake_find_all, fake_free_list, fake_open,
+                         fake_close, fake_write, fake_error},
+                        {}};
+  driver_calls calls = libftdi_calls(driver, "libftdi1.so.2");
+  void* handle = nullptr;
+
+  DeviceStatus open() { return calls.open_by_index(calls.state, 0, &handle); }
+  std::string advice(DeviceStatus status) { return calls.open_failure_advice(calls.state, status); }
+};
+
+TEST_F(LibftdiDriver, OpensTheFirstListedDeviceAndSendsOneBytePerCall) {
+  fake.found = 3;
+  ASSERT_EQ(open(), 0u);
+  EXPECT_EQ(fake.opened_device, 0);
+  EXPECT_EQ(fake.lists_alive, 0);
+  unsigned char byte = 200;
+  std::uint32_t written = 7;
+  EXPECT_EQ(calls.write(calls.state, handle, &byte, 1, &written), 0u);
+  EXPECT_EQ(written, 1u);
+  EXPECT_EQ(calls.close(calls.state, handle), 0u);
+  EXPECT_EQ(fake.closes, 1);
+  EXPECT_EQ(fake.written, std::vector<unsigned char>{200});
+}
+
+TEST_F(LibftdiDriver, FailedOpensAnswerInTheVendorsNumbersAndLeaveNothingOpen) {
+  struct {
+    bool new_fails;
+    int found;
+    int open_result;
+    DeviceStatus status;
+  } const cases[] = {
+      {true, 1, 0, 18},   // libftdi or libusb cannot start
+      {false, -5, 0, 18},  // the device list cannot be read
+      {false, 0, 0, 2},    // nothing plugged in
+      {false, 1, -8, 3},   // no permission
+      {false, 2, -5, 3},   // the serial driver keeps the interface
+  };
+  for (const auto& c : cases) {
+    fake = {};
+    fake.new_fails = c.new_fails;
+    fake.found = c.found;
+    fake.open_result = c.open_result;
+    EXPECT_EQ(open(), c.status) << "found " << c.found << ", open " << c.open_result;
+    EXPECT_EQ(fake.contexts_alive, 0);
+    EXPECT_EQ(fake.lists_alive, 0);
+  }
+}
+
+TEST_F(LibftdiDriver, OnlyAByteTheCallWroteCountsAsWritten) {
+  ASSERT_EQ(open(), 0u);
+  fake.write_results = {0, -1, -666};
+  unsigned char byte = 1;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::uint32_t written = 7;
+    EXPECT_EQ(calls.write(calls.state, handle, &byte, 1, &written), 4u);
+    EXPECT_EQ(written, 0u);
+  }
+  calls.close(calls.state, handle);
+  EXPECT_TRUE(fake.written.empty());
+}
+
+TEST_F(LibftdiDriver, AdviceQuotesLibftdiOnlyWhenItSaidSomething) {
+  fake.found = 0;
+  ASSERT_EQ(open(), 2u);
+  EXPECT_EQ(advice(2), open_failure_causes(2));
+  fake = {};
+  fake.open_result = -8;
+  fake.error = "inappropriate permissions on device!";
+  ASSERT_EQ(open(), 3u);
+  EXPECT_EQ(advice(3),
+            "libftdi says \"inappropriate permissions on device!\"; " + open_failure_causes(3));
+  fake = {};
+  ASSERT_EQ(open(), 0u);
+  calls.close(calls.state, handle);
+  EXPECT_EQ(advice(5), "");
+}
+
+TEST(OpenFailureCauses, NameEachCauseWithItsFixForNotFoundAndNotOpenedOnly) {
+  for (DeviceStatus status : {2u, 3u}) {
+    const std::string causes = open_failure_causes(status);
+    for (const char* fix : {"ftdi_sio", "rmmod", "permission", "60-brevinmarquest.rules",
+                            "\"Using a real device\" in the README"}) {
+      EXPECT_NE(causes.find(fix), std::string::npos) << status << " lacks " << fix;
+    }
+  }
+  EXPECT_NE(open_failure_causes(2).find("plug"), std::string::npos);
+  EXPECT_EQ(open_failure_causes(4), "");
+}
+
+}  // namespace
+}  // namespace brevinmarquest::platform
