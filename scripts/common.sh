@@ -3,6 +3,7 @@
 # Installs the named Debian packages that are not installed yet.
 ensure_packages() {
   local missing=()
+  local package
   for package in "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
   done
