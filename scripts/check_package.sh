@@ -13,11 +13,15 @@ folder=build-package
 ensure_packages cmake g++ make python3 dpkg-dev lintian man-db groff-base file gzip
 
 build_package() {
-  # Debian's own hardening flags; CMake does not read CPPFLAGS by itself.
-  eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-  export CXXFLAGS="$CXXFLAGS $CPPFLAGS"
+  # Debian's own hardening flags, given on every run since CMake reads them only once.
+  local flags
+  flags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)
+  local CXXFLAGS CPPFLAGS LDFLAGS
+  eval "$flags"
   rm -f "$folder"/${deb_name}_*.deb
-  build "$folder" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF
+  build "$folder" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF \
+    -DCMAKE_CXX_FLAGS="$CXXFLAGS $CPPFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
+    -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS"
   (cd "$folder" && cpack -G DEB >/dev/null)
 }
 
@@ -29,6 +33,7 @@ check_package_file() {
   [ "$changelog_version" = "$(dpkg-deb -f "$deb" Version)" ] ||
     { echo "packaging/debian/changelog names $changelog_version, the package is $(dpkg-deb -f "$deb" Version)"; return 1; }
   lintian --fail-on error --info "$deb"
+  echo "lintian finds no error in $deb; the manual page renders without a warning"
 }
 
 # The tool ships no library: one in the package or a plain install would be a stand-in device.
@@ -130,9 +135,12 @@ paths_in_package "$deb" | while read -r path; do
   if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
 done >"$work/existed-before"
 lift_dpkg_excludes
-# A copy apt's unprivileged downloader can read, wherever the tree lies.
+echo "installing $deb on this machine; it is purged again at the end"
+# A copy apt's unprivileged downloader can read, wherever the tree lies. What the package only
+# recommends is left out, so that the purge gives the machine back as it was.
 cp "$deb" "$work/"
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -q -y "$work/$(basename "$deb")"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -q -y --no-install-recommends "$work/$(basename "$deb")"
 dpkg -L "$deb_name" | grep -vx '/\.' >"$work/installed-files"
 check_installed
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -q -y "$deb_name"
