@@ -1,0 +1,125 @@
+// Reaches FTDI's D2XX library on Windows. FTD2XX.dll is bound by export number, as its import
+// library does, so any build of it that keeps those numbers serves, named exports or not.
+#include "platform/driver_library.h"
+
+#include <windows.h>
+
+#include <type_traits>
+
+namespace brevinmarquest::platform {
+namespace {
+
+constexpr const char* library_name = "FTD2XX.dll";
+
+// Export numbers of the three calls in FTD2XX.dll.
+constexpr WORD open_export = 1;
+constexpr WORD close_export = 2;
+constexpr WORD write_export = 4;
+
+// The vendor's own signatures; its DWORD and ULONG are 32 bits wide.
+using ft_open_fn = DeviceStatus(WINAPI*)(int index, void** handle);
+using ft_write_fn = DeviceStatus(WINAPI*)(void* handle, void* buffer, std::uint32_t count,
+                                          std::uint32_t* written);
+using ft_close_fn = DeviceStatus(WINAPI*)(void* handle);
+
+struct vendor_functions {
+  ft_open_fn open;
+  ft_write_fn write;
+  ft_close_fn close;
+};
+
+DeviceStatus vendor_open(void* state, std::int32_t index, void** handle) {
+  return static_cast<vendor_functions*>(state)->open(index, handle);
+}
+
+DeviceStatus vendor_write(void* state, void* handle, unsigned char* bytes, std::uint32_t count,
+                          std::uint32_t* written) {
+  return static_cast<vendor_functions*>(state)->write(handle, bytes, count, written);
+}
+
+DeviceStatus vendor_close(void* state, void* handle) {
+  return static_cast<vendor_functions*>(state)->close(handle);
+}
+
+struct module_closer {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using module_ptr = std::unique_ptr<std::remove_pointer_t<HMODULE>, module_closer>;
+
+// The system's words for `error` on one line, with its number for searching.
+std::string system_reason(DWORD error) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason(text ? text : "", length);
+  LocalFree(text);
+  for (char& c : reason) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  while (!reason.empty() && reason.back() == ' ') reason.pop_back();
+  if (reason.empty()) reason = "unknown reason";
+  return reason + " (error " + std::to_string(error) + ")";
+}
+
+// Loads the library without letting Windows stop a script with a dialog box over a damaged
+// file, and without looking in the working folder, where the user's files (and anything
+// planted among them) lie.
+HMODULE load_library() {
+  SetDllDirectoryA("");
+  DWORD previous_mode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_mode);
+  HMODULE module = LoadLibraryA(library_name);
+  const DWORD error = GetLastError();
+  SetThreadErrorMode(previous_mode, nullptr);
+  SetLastError(error);
+  return module;
+}
+
+// Binds one function by its export number; a failure leaves the system's reason in `why`.
+template <typename Function>
+bool bind(HMODULE module, WORD number, Function& function, std::string& why) {
+  const FARPROC address = GetProcAddress(module, MAKEINTRESOURCEA(number));
+  if (!address) {
+    why = std::string(library_name) + " lacks export " + std::to_string(number) + ": " +
+          system_reason(GetLastError());
+    return false;
+  }
+  // GetProcAddress knows no signatures; going through void(*)() tells the compiler the change
+  // of function type is meant.
+  function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+  return true;
+}
+
+}  // namespace
+
+struct driver_library::loaded {
+  module_ptr module;
+  vendor_functions functions{};
+  driver_calls calls{};
+};
+
+driver_library::driver_library() = default;
+driver_library::~driver_library() = default;
+
+const driver_calls* driver_library::calls(std::string& why) {
+  if (loaded_) return &loaded_->calls;
+  module_ptr module(load_library());
+  if (!module) {
+    why = std::string("cannot load ") + library_name + ": " + system_reason(GetLastError());
+    return nullptr;
+  }
+  auto library = std::make_unique<loaded>();
+  vendor_functions& functions = library->functions;
+  if (!bind(module.get(), open_export, functions.open, why) ||
+      !bind(module.get(), write_export, functions.write, why) ||
+      !bind(module.get(), close_export, functions.close, why)) {
+    return nullptr;
+  }
+  library->module = std::move(module);
+  library->calls = {&library->functions, vendor_open, vendor_write, vendor_close};
+  loaded_ = std::move(library);
+  return &loaded_->calls;
+}
+
+}  // namespace brevinmarquest::platform
