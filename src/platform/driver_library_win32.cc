@@ -1,9 +1,10 @@
-// Reaches FTDI's D2XX library on Windows. FTD2XX.dll is bound by export number, as its import
-// library does, so any build of it that keeps those numbers serves, named exports or not.
+// Reaches FTDI's D2XX library, FTD2XX.dll, on Windows, binding its three calls by export number.
 #include "platform/driver_library.h"
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
 #include <type_traits>
 
 namespace brevinmarquest::platform {
@@ -41,6 +42,22 @@ DeviceStatus vendor_close(void* state, void* handle) {
   return static_cast<vendor_functions*>(state)->close(handle);
 }
 
+// The vendor's codes for a device that is not there and for one that is taken.
+constexpr DeviceStatus device_not_found = 2;
+constexpr DeviceStatus device_not_opened = 3;
+
+std::string vendor_advice(void*, DeviceStatus status) {
+  if (status == device_not_found) {
+    return "no device found: plug the device in; if it is plugged in, install FTDI's D2XX "
+           "driver for it and plug it in again; see \"Using a real device\" in the README";
+  }
+  if (status == device_not_opened) {
+    return "the device was found but could not be opened: another program uses it; close that "
+           "program, or unplug the device and plug it in again";
+  }
+  return "";
+}
+
 struct module_closer {
   void operator()(HMODULE module) const { FreeLibrary(module); }
 };
@@ -64,7 +81,7 @@ std::string system_reason(DWORD error) {
 
 // Loads the library without letting Windows stop a script with a dialog box over a damaged
 // file, and without looking in the working folder, where the user's files (and anything
-// planted among them) lie.
+// planted among them) lie. Wine keeps searching the working folder regardless.
 HMODULE load_library() {
   SetDllDirectoryA("");
   DWORD previous_mode = 0;
@@ -117,7 +134,8 @@ const driver_calls* driver_library::calls(std::string& why) {
     return nullptr;
   }
   library->module = std::move(module);
-  library->calls = {&library->functions, vendor_open, vendor_write, vendor_close};
+  library->calls = {&library->functions, vendor_open, vendor_write, vendor_close, library_name,
+                    vendor_advice};
   loaded_ = std::move(library);
   return &loaded_->calls;
 }
