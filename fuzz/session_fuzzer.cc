@@ -3,9 +3,13 @@
 // session breaks one of the promises listed in the README's fuzzing section.
 //
 // Input layout: the bytes up to the first "\n--- " are standard input. Every "\n--- " starts a
-// part whose first line is its header: "driver" makes the rest the driver's script (see
-// world::next_script_byte); any other header names a file, whose contents are the rest, and
-// "NAME N" makes reading that file fail at offset N.
+// part whose first line is its header: "driver" makes the rest the driver's script; any other
+// header names a file, whose contents are the rest, and "NAME N" makes reading that file fail at
+// offset N; "output N" makes the console output fail after N bytes. The script gives one byte to each call, and a call past its end succeeds:
+//   - finding the driver: 0xFF means no driver library could be loaded;
+//   - opening: B >= 0xF0 fails with status B - 0xEF;
+//   - writing: B >= 0xE0 returns status (B - 0xE0) % 8 and reports the count
+//     {0, 1, 2, 0xFFFFFFFF}[(B - 0xE0) / 8]; anything else takes the byte.
 #include <sys/types.h>
 
 #include <algorithm>
@@ -60,10 +64,12 @@ struct fake_file {
 
 // One opening of a fake file, as the tool's FILE sees it.
 struct opened_file {
+  // The session it belongs to, whose output shows the verdict on the file.
   const struct world* owner = nullptr;
   const fake_file* file = nullptr;
   // Bytes handed to the tool's stream so far.
   std::size_t delivered = 0;
+  // Whether reading reported an error to the tool.
   bool read_failed = false;
   bool closed = false;
   // Whether a link was opened while this file was open, and how it ended.
@@ -77,7 +83,9 @@ struct link_state {
   // The file being sent, or null in hand entry.
   opened_file* sending = nullptr;
   std::size_t writes = 0;
+  // Bytes reported written since the open.
   std::uint64_t total = 0;
+  // Whether a write failed; the link may then only be closed.
   bool failed = false;
 };
 
@@ -91,10 +99,17 @@ struct world {
   std::vector<int> typed_values;
   std::size_t typed_used = 0;
   link_state link;
+  // Its address is the device handle.
   int handle_target = 0;
   platform::driver_calls calls{};
-  char* output_text = nullptr;
-  std::size_t output_size = 0;
+  // The console output the tool flushed so far, up to where it fails.
+  std::string printed;
+  std::optional<std::size_t> output_fails_at;
+  bool output_failed = false;
+  // Standard input, and how far it had been read when the output failed.
+  FILE* input = nullptr;
+  long read_when_output_failed = 0;
+  // The line each write's total must appear on, in the order of the writes.
   std::vector<std::string> expected_totals;
 
   // The next byte of the driver's script; once it runs out the device works.
@@ -105,7 +120,7 @@ struct world {
     return byte;
   }
 
-  std::string_view output() const { return {output_text, output_size}; }
+  std::string_view output() const { return printed; }
 
   // The part of the current output line printed so far.
   std::string_view open_line() const {
@@ -136,11 +151,15 @@ void add_part(world& w, std::string_view part) {
   const std::string_view header = part.substr(0, header_end);
   const std::string_view body =
       header_end == std::string_view::npos ? std::string_view{} : part.substr(header_end + 1);
+  const std::size_t blank = header.find(' ');
   if (header == "driver") {
     w.script = body;
     return;
   }
-  const std::size_t blank = header.find(' ');
+  if (blank != std::string_view::npos && header.substr(0, blank) == "output") {
+    w.output_fails_at = offset_from(header.substr(blank + 1));
+    return;
+  }
   fake_file file{std::string(header.substr(0, blank)), std::string(body), std::nullopt};
   if (blank != std::string_view::npos) file.fails_at = offset_from(header.substr(blank + 1));
   w.files.push_back(std::move(file));
@@ -211,6 +230,7 @@ std::string_view last_whole_line(std::string_view text) {
 
 // The dialog prints its verdict on a file before it closes it.
 void check_verdict(const world& w, const opened_file& opening) {
+  if (w.output_failed) return;
   const bool reported =
       last_whole_line(w.output()) == opening.file->name + std::string(success_suffix);
   const bool sent_cleanly = opening.linked && opening.link_sent_all && !opening.read_failed;
@@ -241,6 +261,22 @@ FILE* open_fake_file(world& w, const char* name) {
   return nullptr;
 }
 
+ssize_t write_output(void* cookie, const char* text, std::size_t size) {
+  world& w = *static_cast<world*>(cookie);
+  const std::size_t room = w.output_fails_at.value_or(SIZE_MAX) - w.printed.size();
+  w.printed.append(text, std::min(size, room));
+  if (size <= room) return static_cast<ssize_t>(size);
+  if (!w.output_failed) w.read_when_output_failed = std::ftell(w.input);
+  w.output_failed = true;
+  return -1;
+}
+
+FILE* open_output(world& w) {
+  cookie_io_functions_t functions{};
+  functions.write = write_output;
+  return fopencookie(&w, "w", functions);
+}
+
 // The fake driver's calls.
 
 world& world_of(void* state) { return *static_cast<world*>(state); }
@@ -264,7 +300,8 @@ void check_sent_byte(world& w, unsigned char byte) {
     require(link.writes < opening.delivered, "only bytes read from the file are sent");
     require(byte == static_cast<unsigned char>(opening.file->contents[link.writes]),
             "a file is sent in its order from its first byte");
-    require(w.open_line() == std::to_string(byte) + " ", "each file byte is echoed before it is sent");
+    require(w.output_failed || w.open_line() == std::to_string(byte) + " ",
+            "each file byte is echoed before it is sent");
     return;
   }
   while (w.typed_used < w.typed_values.size() && w.typed_values[w.typed_used] != byte) {
@@ -272,7 +309,7 @@ void check_sent_byte(world& w, unsigned char byte) {
   }
   require(w.typed_used < w.typed_values.size(), "hand entry sends only typed values, in order");
   ++w.typed_used;
-  require(w.open_line() == hand_prompt, "hand entry prompts before each byte");
+  require(w.output_failed || w.open_line() == hand_prompt, "hand entry prompts before each byte");
 }
 
 DeviceStatus write_device(void* state, void* handle, unsigned char* bytes, std::uint32_t count,
@@ -336,6 +373,7 @@ void check_output(const world& w) {
     require(line.size() <= longest_text + longest_token, "no output line is over-long");
     if (ends_with(line, total_suffix)) totals.push_back(line);
   }
+  if (w.output_failed) return;
   require(totals.size() == w.expected_totals.size(), "one total line per write");
   for (std::size_t i = 0; i < totals.size(); ++i) {
     require(totals[i] == w.expected_totals[i], "each total counts the bytes reported since the open");
@@ -344,7 +382,13 @@ void check_output(const world& w) {
 
 void check_end(const world& w, int status, FILE* input) {
   require(status == 0 || status == input_ended_status, "the session ends with 0 or 1");
-  if (status == input_ended_status) require(std::feof(input) != 0, "status 1 means input ended");
+  if (status == input_ended_status) {
+    require(std::feof(input) || w.output_failed, "status 1 means the input or output ended");
+  }
+  if (w.output_failed) {
+    require(std::ftell(input) == w.read_when_output_failed,
+            "nothing more is read once nobody can see the dialogue");
+  }
   require(!w.link.open, "every opened device is closed");
   for (const auto& opening : w.openings) require(opening->closed, "every opened file is closed");
   check_output(w);
@@ -355,8 +399,11 @@ void play(std::string_view data) {
   parse(w, data);
   fill_driver(w);
   FILE* input = fmemopen(w.input_bytes.data(), w.input_bytes.size(), "rb");
-  FILE* output = open_memstream(&w.output_text, &w.output_size);
-  FILE* diagnostics = std::tmpfile();
+  w.input = input;
+  FILE* output = open_output(w);
+  char* diagnostics_text = nullptr;
+  std::size_t diagnostics_size = 0;
+  FILE* diagnostics = open_memstream(&diagnostics_text, &diagnostics_size);
   require(input && output && diagnostics, "the harness has its streams");
   const session s{
       input,
@@ -376,7 +423,7 @@ void play(std::string_view data) {
   std::fclose(input);
   std::fclose(output);
   std::fclose(diagnostics);
-  std::free(w.output_text);
+  std::free(diagnostics_text);
 }
 
 }  // namespace

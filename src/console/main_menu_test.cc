@@ -40,7 +40,9 @@ struct in_memory_session {
   }
 
   // Plays `typed` through the menu with one file, design.bit; gives the exit status and output.
-  std::pair<int, std::string> play(std::string typed, std::string design) {
+  std::pair<int, std::string> play(const std::string& typed_text, const std::string& design_bytes) {
+    std::string typed = typed_text;
+    std::string design = design_bytes;
     calls.state = this;
     calls.open_by_index = open;
     calls.write = write;
