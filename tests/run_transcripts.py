@@ -17,19 +17,32 @@ are comments. Sections start with "--- name":
   libraries NAME   the build's folder NAME (beside the simulated device's) is on the loader's
                    path instead of the simulated device; without NAME nothing is, so the
                    system's own libraries answer
-In stdin, stdout and file names, {banner}, {menu}, {load} and {entry} stand for the tool's texts, {nul} for
-a NUL byte and {x*N} for a character repeated N times. A line made only of these adds no line
-break of its own. In device and file sections, B*N stands for the byte B repeated N times.
+  stdin bytes      decimal byte values typed after the stdin section
+  stdin stays open standard input is not closed: the tool has to end on its own
+  stdout ends      the text standard output must end with, in place of stdout
+  stdout closed    the tool starts with standard output closed
+  stdout broken    the tool's standard output is a pipe that is read only as far as the stdout
+                   section goes and then closed (at once when that section is empty)
+  sigpipe ignored  the tool starts with the broken-pipe signal ignored
+  device prefix    the device must receive a start of these bytes, but not all of them
+  fifo NAME        a FIFO in the case's working folder, fed these byte values once opened
+  shrink NAME N    once the device has received a byte, the file NAME is cut to N bytes
+  max rss          the most memory the tool may take, in MiB
+In stdin, stdout and section names, {banner}, {menu}, {load} and {entry} stand for the tool's
+texts, {nul} for a NUL byte and {x*N} for a character repeated N times. A line made only of these
+adds no line break of its own. In device and file sections, B*N stands for the byte B repeated N times.
 Whatever the case, every successful open of the device must be closed, and no write may come
-outside an open device.
+outside an open device, unless an exit below 0 says that a signal ended the tool.
 """
 import argparse
 import difflib
+import itertools
 import os
 import re
 import subprocess
 import sys
 import tempfile
+import threading
 
 TEXTS = {
     "banner": "****************\n*Brevinmarquest*\n****************\n\n",
@@ -42,6 +55,7 @@ TEXTS = {
 }
 PLACEHOLDER = re.compile(r"\{([a-z]+|.\*\d+)\}")
 ONLY_PLACEHOLDERS = re.compile(r"^(\{([a-z]+|.\*\d+)\})+$")
+CHUNK = 1 << 20
 
 
 def expand(match):
@@ -51,9 +65,33 @@ def expand(match):
     return TEXTS[name]
 
 
+def text_pieces(lines):
+    """The text of `lines` in pieces of at most CHUNK bytes, so that a repeat of 100 MB is never
+    held in memory whole."""
+    for line in lines:
+        at = 0
+        for match in PLACEHOLDER.finditer(line):
+            yield line[at:match.start()].encode("latin-1")
+            name = match.group(1)
+            if "*" in name and name not in TEXTS:
+                count = int(name[2:])
+                while count > 0:
+                    yield name[0].encode("latin-1") * min(count, CHUNK)
+                    count -= CHUNK
+            else:
+                yield TEXTS[name].encode("latin-1")
+            at = match.end()
+        yield line[at:].encode("latin-1")
+        if not ONLY_PLACEHOLDERS.match(line):
+            yield b"\n"
+
+
 def expand_text(lines):
-    return "".join(PLACEHOLDER.sub(expand, line) + ("" if ONLY_PLACEHOLDERS.match(line) else "\n")
-                   for line in lines)
+    return b"".join(text_pieces(lines)).decode("latin-1")
+
+
+def expand_name(name):
+    return PLACEHOLDER.sub(expand, name)
 
 
 def byte_values(lines):
@@ -97,15 +135,159 @@ def device_calls_are_paired(log):
     return "left open at the end" if is_open else None
 
 
+def prepare_folder(folder, sections):
+    for name, lines in sections.items():
+        kind, _, rest = name.partition(" ")
+        path = os.path.join(folder, expand_name(rest))
+        if kind == "file":
+            with open(path, "wb") as out:
+                out.write(byte_values(lines))
+        elif kind == "dir":
+            os.mkdir(path)
+        elif kind == "fifo":
+            os.mkfifo(path)
+
+
+def feed_fifo(path, data):
+    try:
+        fifo = os.open(path, os.O_WRONLY)
+        with open(fifo, "wb") as out:
+            out.write(data)
+    except OSError:
+        pass
+
+
+def release_fifo(path):
+    """Lets a writer still waiting for a reader go: the tool never opened the FIFO."""
+    os.close(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
+
+
+def shrink_once_sending(path, size, received, ended):
+    while not ended.wait(0.001):
+        if os.path.exists(received) and os.path.getsize(received) > 0:
+            os.truncate(path, size)
+            return
+
+
+def side_threads(folder, sections, received, ended):
+    """Threads that play the file system's part: FIFO writers and files that shrink."""
+    threads, fifos = [], []
+    for name, lines in sections.items():
+        kind, _, rest = name.partition(" ")
+        if kind == "fifo":
+            path = os.path.join(folder, expand_name(rest))
+            fifos.append(path)
+            threads.append(threading.Thread(target=feed_fifo, args=(path, byte_values(lines))))
+        elif kind == "shrink":
+            file_name, size = rest.rsplit(" ", 1)
+            path = os.path.join(folder, expand_name(file_name))
+            threads.append(threading.Thread(target=shrink_once_sending,
+                                            args=(path, int(size), received, ended)))
+    for thread in threads:
+        thread.daemon = True
+        thread.start()
+    return threads, fifos
+
+
+def feed_stdin(pipe, pieces, stays_open, ended):
+    try:
+        for piece in pieces:
+            pipe.write(piece)
+        pipe.flush()
+    except OSError:
+        pass
+    if stays_open:
+        ended.wait()
+    try:
+        pipe.close()
+    except OSError:
+        pass
+
+
+def collect(pipe, sink, limit=None):
+    """Reads the pipe to its end, or only `limit` bytes and then closes it, breaking it."""
+    while limit is None or len(sink) < limit:
+        data = pipe.read1(CHUNK if limit is None else limit - len(sink))
+        if not data:
+            break
+        sink += data
+    pipe.close()
+
+
+def run_tool(args, sections, folder, env, received):
+    """Runs the tool as the case says; gives (stdout, stderr, status, peak memory in KiB), or
+    None when it did not end in time."""
+    expected = expand_text(sections.get("stdout", [])).encode("latin-1")
+    broken = "stdout broken" in sections
+    options = dict(cwd=folder, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                   stderr=subprocess.PIPE, restore_signals="sigpipe ignored" not in sections)
+    write_end = None
+    if "stdout closed" in sections:
+        options.update(stdout=None, preexec_fn=lambda: os.close(1))
+    elif broken and not expected:
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        options["stdout"] = write_end
+    ended = threading.Event()
+    threads, fifos = side_threads(folder, sections, received, ended)
+    process = subprocess.Popen(args.wrapper + [args.tool], **options)
+    if write_end is not None:
+        os.close(write_end)
+    stdout, stderr = bytearray(), bytearray()
+    pieces = text_pieces(sections.get("stdin", []))
+    if "stdin bytes" in sections:
+        pieces = itertools.chain(pieces, [byte_values(sections["stdin bytes"])])
+    threads += [threading.Thread(target=feed_stdin, args=(process.stdin, pieces,
+                                                          "stdin stays open" in sections, ended)),
+                threading.Thread(target=collect, args=(process.stderr, stderr))]
+    if process.stdout:
+        threads.append(threading.Thread(target=collect, args=(
+            process.stdout, stdout, len(expected) if broken else None)))
+    for thread in threads[-3:]:
+        thread.start()
+    timer = threading.Timer(args.timeout, process.kill)
+    timer.start()
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = os.waitstatus_to_exitcode(status)
+    in_time = timer.is_alive()
+    timer.cancel()
+    ended.set()
+    for path in fifos:
+        release_fifo(path)
+    for thread in threads:
+        thread.join(args.timeout)
+    if not in_time:
+        return None
+    return bytes(stdout), stderr.decode("latin-1"), process.returncode, usage.ru_maxrss
+
+
+def check_stdout(sections, stdout):
+    ending = "stdout ends" in sections
+    expected = expand_text(sections.get("stdout ends" if ending else "stdout", [])).encode("latin-1")
+    if stdout.endswith(expected) if ending else stdout == expected:
+        return []
+    diff = difflib.unified_diff(expected.decode("latin-1").splitlines(True),
+                                stdout[-len(expected):].decode("latin-1").splitlines(True),
+                                "expected", "printed")
+    return ["stdout differs:\n" + "".join(diff) + "\nraw: " + repr(stdout[-4096:])]
+
+
+def check_device(sections, got):
+    if "device prefix" in sections:
+        whole = byte_values(sections["device prefix"])
+        if len(got) < len(whole) and whole.startswith(got):
+            return []
+        return [f"device received {len(got)} bytes, not a part of the start: {list(got)[:64]}"]
+    want = byte_values(sections.get("device", []))
+    if got != want:
+        return [f"device received {list(got)[:64]}, expected {list(want)[:64]}"]
+    return []
+
+
 def run_case(case, args):
     sections = case["sections"]
     with tempfile.TemporaryDirectory() as folder:
-        for name, lines in sections.items():
-            if name.startswith("file "):
-                with open(os.path.join(folder, PLACEHOLDER.sub(expand, name[5:])), "wb") as out:
-                    out.write(byte_values(lines))
-            elif name.startswith("dir "):
-                os.mkdir(os.path.join(folder, name[4:]))
+        prepare_folder(folder, sections)
         received, log = os.path.join(folder, ".received"), os.path.join(folder, ".calls")
         env = dict(os.environ, BREVINMARQUEST_SIM_RECEIVED=received, BREVINMARQUEST_SIM_LOG=log)
         env.pop("LD_LIBRARY_PATH", None)
@@ -118,33 +300,25 @@ def run_case(case, args):
         elif args.no_driver_dir:
             env[args.path_variable] = args.no_driver_dir
         env.update(line.split("=", 1) for line in sections.get("env", []))
-        stdin = expand_text(sections.get("stdin", [])).encode("latin-1")
-        try:
-            done = subprocess.run(args.wrapper + [args.tool], input=stdin, cwd=folder, env=env,
-                                  capture_output=True, timeout=args.timeout)
-        except subprocess.TimeoutExpired:
+        done = run_tool(args, sections, folder, env, received)
+        if done is None:
             return ["did not end within %d seconds" % args.timeout]
-        stdout = done.stdout.replace(b"\r\n", b"\n") if args.crlf else done.stdout
-        problems = []
-        expected = expand_text(sections.get("stdout", [])).encode("latin-1")
-        if stdout != expected:
-            diff = difflib.unified_diff(expected.decode("latin-1").splitlines(True),
-                                        stdout.decode("latin-1").splitlines(True),
-                                        "expected", "printed")
-            problems.append("stdout differs:\n" + "".join(diff) + "\nraw: " + repr(stdout))
-        stderr = done.stderr.decode("latin-1")
+        stdout, stderr, returncode, peak_kib = done
+        stdout = stdout.replace(b"\r\n", b"\n") if args.crlf else stdout
+        problems = check_stdout(sections, stdout)
         for line in sections.get("stderr", []):
             if line not in stderr:
                 problems.append(f"stderr lacks {line!r}; it was: {stderr!r}")
         want_status = int((sections.get("exit") or ["0"])[0])
-        if done.returncode != want_status:
-            problems.append(f"exit status {done.returncode}, expected {want_status}")
+        if returncode != want_status:
+            problems.append(f"exit status {returncode}, expected {want_status}")
+        if "max rss" in sections and peak_kib > int(sections["max rss"][0]) * 1024:
+            problems.append(f"peak memory {peak_kib // 1024} MiB, over {sections['max rss'][0]}")
         got = open(received, "rb").read() if os.path.exists(received) else b""
-        want = byte_values(sections.get("device", []))
-        if got != want:
-            problems.append(f"device received {list(got)[:64]}, expected {list(want)[:64]}")
+        problems += check_device(sections, got)
         calls = open(log).read() if os.path.exists(log) else ""
-        unpaired = device_calls_are_paired(calls)
+        # A tool killed by a signal leaves releasing the device to the operating system.
+        unpaired = device_calls_are_paired(calls) if returncode >= 0 else None
         if unpaired:
             problems.append(f"device calls: {unpaired}:\n{calls}")
         return problems

@@ -51,7 +51,7 @@ struct fake_driver {
     *written = result.written;
     return result.status;
   }
-  static DeviceStatus close(void* state, void*) {
+  static DeviceStatus close(void* state, void* /*handle*/) {
     ++static_cast<fake_driver*>(state)->closes;
     return 0;
   }
