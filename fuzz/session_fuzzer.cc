@@ -343,11 +343,17 @@ DeviceStatus close_device(void* state, void* handle) {
   return 0;
 }
 
+std::string advise(void* /*state*/, platform::DeviceStatus status) {
+  return status == 2 ? "plug the device in" : "";
+}
+
 void fill_driver(world& w) {
   w.calls.state = &w;
   w.calls.open_by_index = open_device;
   w.calls.write = write_device;
   w.calls.close = close_device;
+  w.calls.library = "the fuzzer's fake driver";
+  w.calls.open_failure_advice = advise;
 }
 
 // Checks made once the session has ended.

@@ -39,7 +39,9 @@ DeviceStatus vendor_close(void* state, void* handle) {
   return static_cast<vendor_functions*>(state)->close(handle);
 }
 
-std::string vendor_advice(void*, DeviceStatus status) { return open_failure_causes(status); }
+std::string vendor_advice(void* /*state*/, DeviceStatus status) {
+  return open_failure_causes(status);
+}
 
 struct module_closer {
   void operator()(void* module) const { dlclose(module); }

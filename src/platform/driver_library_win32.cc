@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -71,9 +72,7 @@ std::string system_reason(DWORD error) {
       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string reason(text ? text : "", length);
   LocalFree(text);
-  for (char& c : reason) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
+  std::replace_if(reason.begin(), reason.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   while (!reason.empty() && reason.back() == ' ') reason.pop_back();
   if (reason.empty()) reason = "unknown reason";
   return reason + " (error " + std::to_string(error) + ")";

@@ -75,7 +75,7 @@ DeviceStatus libftdi_close(void* state, void* handle) {
 
 std::string libftdi_advice(void* state, DeviceStatus status) {
   const std::string& error = driver_of(state).last_error;
-  const std::string causes = open_failure_causes(status);
+  std::string causes = open_failure_causes(status);
   if (error.empty()) return causes;
   const std::string said = "libftdi says \"" + error + "\"";
   return causes.empty() ? said : said + "; " + causes;

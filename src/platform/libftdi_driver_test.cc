@@ -26,7 +26,8 @@ struct fake_libftdi {
   std::vector<unsigned char> written;
 };
 
-fake_libftdi fake;
+// The fake stands behind free functions, as libftdi does; its constructor cannot throw in practice.
+fake_libftdi fake;  // NOLINT(cert-err58-cpp)
 char devices[4];
 char context_target;
 
@@ -36,9 +37,9 @@ ftdi_context* fake_new() {
   return reinterpret_cast<ftdi_context*>(&context_target);
 }
 
-void fake_free(ftdi_context*) { --fake.contexts_alive; }
+void fake_free(ftdi_context* /*context*/) { --fake.contexts_alive; }
 
-int fake_find_all(ftdi_context*, ftdi_device_list** list, int vendor, int product) {
+int fake_find_all(ftdi_context* /*context*/, ftdi_device_list** list, int vendor, int product) {
   EXPECT_EQ(vendor, 0);
   EXPECT_EQ(product, 0);
   ++fake.lists_alive;
@@ -54,17 +55,17 @@ void fake_free_list(ftdi_device_list** list) {
   while (*list) delete std::exchange(*list, (*list)->next);
 }
 
-int fake_open(ftdi_context*, libusb_device* device) {
+int fake_open(ftdi_context* /*context*/, libusb_device* device) {
   if (fake.open_result == 0) fake.opened_device = static_cast<int>(reinterpret_cast<char*>(device) - devices);
   return fake.open_result;
 }
 
-int fake_close(ftdi_context*) {
+int fake_close(ftdi_context* /*context*/) {
   ++fake.closes;
   return 0;
 }
 
-int fake_write(ftdi_context*, const unsigned char* bytes, int size) {
+int fake_write(ftdi_context* /*context*/, const unsigned char* bytes, int size) {
   EXPECT_EQ(size, 1);
   int result = 1;
   if (!fake.write_results.empty()) {
@@ -75,7 +76,7 @@ int fake_write(ftdi_context*, const unsigned char* bytes, int size) {
   return result;
 }
 
-const char* fake_error(ftdi_context*) { return fake.error; }
+const char* fake_error(ftdi_context* /*context*/) { return fake.error; }
 
 class LibftdiDriver : public ::testing::Test {
  protected:
@@ -92,7 +93,9 @@ class LibftdiDriver : public ::testing::Test {
   void* handle = nullptr;
 
   DeviceStatus open() { return calls.open_by_index(calls.state, 0, &handle); }
-  std::string advice(DeviceStatus status) { return calls.open_failure_advice(calls.state, status); }
+  std::string advice(DeviceStatus status) const {
+    return calls.open_failure_advice(calls.state, status);
+  }
 };
 
 TEST_F(LibftdiDriver, OpensTheFirstListedDeviceAndSendsOneBytePerCall) {

@@ -43,24 +43,22 @@ file_ptr open_bit_file(const session& s, std::string_view name) {
 bool send_file(const session& s, std::FILE* file) {
   usb_link link;
   if (!usb_link_open(link, s)) return false;
-  for (;;) {
-    const int byte = std::getc(file);
-    if (byte == EOF) {
-      const bool read_whole = !std::ferror(file);
-      if (read_whole) {
-        say(s.output, "   End of bit stream reached.\n");
-      } else {
-        say(s.diagnostics, "brevinmarquest: reading the file failed: %s\n", std::strerror(errno));
-      }
-      usb_link_close(link);
-      return read_whole;
-    }
+  int byte = std::getc(file);
+  for (; byte != EOF; byte = std::getc(file)) {
     say(s.output, "%i ", byte);
-    if (!usb_link_send_byte(link, static_cast<unsigned char>(byte))) {
-      usb_link_close(link);
-      return false;
-    }
+    // A transfer whose progress nobody can see any more stops as a failed one, so that the
+    // session ends promptly rather than after the whole file.
+    if (std::ferror(s.output)) break;
+    if (!usb_link_send_byte(link, static_cast<unsigned char>(byte))) break;
   }
+  const bool read_whole = byte == EOF && !std::ferror(file);
+  if (read_whole) {
+    say(s.output, "   End of bit stream reached.\n");
+  } else if (byte == EOF) {
+    say(s.diagnostics, "brevinmarquest: reading the file failed: %s\n", std::strerror(errno));
+  }
+  usb_link_close(link);
+  return read_whole;
 }
 
 void load_bit_file(const session& s) {

@@ -55,7 +55,7 @@ struct fake_driver {
     ++static_cast<fake_driver*>(state)->closes;
     return 0;
   }
-  static std::string advice(void*, DeviceStatus status) {
+  static std::string advice(void* /*state*/, DeviceStatus status) {
     return status == 2 ? "plug it in" : "";
   }
 };
