@@ -5,7 +5,8 @@
 // Input layout: the bytes up to the first "\n--- " are standard input. Every "\n--- " starts a
 // part whose first line is its header: "driver" makes the rest the driver's script; any other
 // header names a file, whose contents are the rest, and "NAME N" makes reading that file fail at
-// offset N; "output N" makes the console output fail after N bytes. The script gives one byte to each call, and a call past its end succeeds:
+// offset N; "output N" makes the console output fail after N bytes. The script gives one byte to
+// each call, and a call past its end succeeds:
 //   - finding the driver: 0xFF means no driver library could be loaded;
 //   - opening: B >= 0xF0 fails with status B - 0xEF;
 //   - writing: B >= 0xE0 returns status (B - 0xE0) % 8 and reports the count
@@ -382,7 +383,8 @@ void check_output(const world& w) {
   if (w.output_failed) return;
   require(totals.size() == w.expected_totals.size(), "one total line per write");
   for (std::size_t i = 0; i < totals.size(); ++i) {
-    require(totals[i] == w.expected_totals[i], "each total counts the bytes reported since the open");
+    require(totals[i] == w.expected_totals[i],
+            "each total counts the bytes reported since the open");
   }
 }
 

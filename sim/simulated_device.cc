@@ -59,11 +59,15 @@ void configure() {
   settings& config = device.config;
   config.received = append_file_from("BREVINMARQUEST_SIM_RECEIVED");
   config.log = append_file_from("BREVINMARQUEST_SIM_LOG");
-  config.open_status = static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_OPEN_STATUS", ok));
+  config.open_status =
+      static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_OPEN_STATUS", ok));
   config.fail_write = number_from("BREVINMARQUEST_SIM_FAIL_WRITE", 0);
-  config.fail_status = static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_FAIL_STATUS", io_error));
-  config.fail_written = static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_FAIL_WRITTEN", 0));
-  config.write_delay_us = static_cast<long long>(number_from("BREVINMARQUEST_SIM_WRITE_DELAY_US", 0));
+  config.fail_status =
+      static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_FAIL_STATUS", io_error));
+  config.fail_written =
+      static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_FAIL_WRITTEN", 0));
+  config.write_delay_us =
+      static_cast<long long>(number_from("BREVINMARQUEST_SIM_WRITE_DELAY_US", 0));
   device.configured = true;
 }
 
@@ -100,7 +104,7 @@ std::uint32_t SIM_CALL FT_Open(int index, void** handle) {
 }
 
 std::uint32_t SIM_CALL FT_Write(void* handle, void* buffer, std::uint32_t count,
-                                           std::uint32_t* written) {
+                                std::uint32_t* written) {
   *written = 0;
   if (!device.open || handle != &device.handle_target) {
     log_call("write while closed\n");
@@ -113,7 +117,8 @@ std::uint32_t SIM_CALL FT_Write(void* handle, void* buffer, std::uint32_t count,
   }
   ++device.writes;
   if (device.writes == device.config.fail_write) {
-    const std::uint32_t reported = device.config.fail_written < count ? device.config.fail_written : count;
+    const std::uint32_t reported =
+        device.config.fail_written < count ? device.config.fail_written : count;
     receive(bytes, reported);
     *written = device.config.fail_written;
     return device.config.fail_status;

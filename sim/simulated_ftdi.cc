@@ -70,7 +70,8 @@ void configure() {
   config.devices = number_from("BREVINMARQUEST_SIM_FTDI_DEVICES", 1);
   if (config.devices > max_devices) config.devices = max_devices;
   config.open_result = number_from("BREVINMARQUEST_SIM_FTDI_OPEN", 0);
-  config.fail_write = static_cast<unsigned long long>(number_from("BREVINMARQUEST_SIM_FAIL_WRITE", 0));
+  config.fail_write =
+      static_cast<unsigned long long>(number_from("BREVINMARQUEST_SIM_FAIL_WRITE", 0));
   simulation.configured = true;
 }
 

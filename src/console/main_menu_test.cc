@@ -48,7 +48,9 @@ struct in_memory_session {
     calls.write = write;
     calls.close = close;
     calls.library = "a fake driver";
-    calls.open_failure_advice = [](void* /*state*/, DeviceStatus /*status*/) { return std::string(); };
+    calls.open_failure_advice = [](void* /*state*/, DeviceStatus /*status*/) {
+      return std::string();
+    };
     char* printed = nullptr;
     std::size_t printed_size = 0;
     std::FILE* input = fmemopen(typed.data(), typed.size(), "rb");

@@ -1,12 +1,12 @@
 // Reaches FTDI's D2XX library, FTD2XX.dll, on Windows, binding its three calls by export number.
-#include "platform/driver_library.h"
-
 #include <windows.h>
 
 #include <algorithm>
 #include <memory>
 #include <string>
 #include <type_traits>
+
+#include "platform/driver_library.h"
 
 namespace brevinmarquest::platform {
 namespace {
@@ -72,7 +72,8 @@ std::string system_reason(DWORD error) {
       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string reason(text ? text : "", length);
   LocalFree(text);
-  std::replace_if(reason.begin(), reason.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  std::replace_if(
+      reason.begin(), reason.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   while (!reason.empty() && reason.back() == ' ') reason.pop_back();
   if (reason.empty()) reason = "unknown reason";
   return reason + " (error " + std::to_string(error) + ")";
@@ -133,8 +134,8 @@ const driver_calls* driver_library::calls(std::string& why) {
     return nullptr;
   }
   library->module = std::move(module);
-  library->calls = {&library->functions, vendor_open, vendor_write, vendor_close, library_name,
-                    vendor_advice};
+  library->calls = {&library->functions, vendor_open,  vendor_write,
+                    vendor_close,        library_name, vendor_advice};
   loaded_ = std::move(library);
   return &loaded_->calls;
 }

@@ -56,7 +56,8 @@ void fake_free_list(ftdi_device_list** list) {
 }
 
 int fake_open(ftdi_context* /*context*/, libusb_device* device) {
-  if (fake.open_result == 0) fake.opened_device = static_cast<int>(reinterpret_cast<char*>(device) - devices);
+  if (fake.open_result == 0)
+    fake.opened_device = static_cast<int>(reinterpret_cast<char*>(device) - devices);
   return fake.open_result;
 }
 
@@ -86,8 +87,8 @@ class LibftdiDriver : public ::testing::Test {
     EXPECT_EQ(fake.lists_alive, 0);
   }
 
-  libftdi_driver driver{{fake_new, fake_free, fake_find_all, fake_free_list, fake_open,
-                         fake_close, fake_write, fake_error},
+  libftdi_driver driver{{fake_new, fake_free, fake_find_all, fake_free_list, fake_open, fake_close,
+                         fake_write, fake_error},
                         {}};
   driver_calls calls = libftdi_calls(driver, "libftdi1.so.2");
   void* handle = nullptr;
@@ -119,7 +120,7 @@ TEST_F(LibftdiDriver, FailedOpensAnswerInTheVendorsNumbersAndLeaveNothingOpen) {
     int open_result;
     DeviceStatus status;
   } const cases[] = {
-      {true, 1, 0, 18},   // libftdi or libusb cannot start
+      {true, 1, 0, 18},    // libftdi or libusb cannot start
       {false, -5, 0, 18},  // the device list cannot be read
       {false, 0, 0, 2},    // nothing plugged in
       {false, 1, -8, 3},   // no permission

@@ -67,8 +67,7 @@ void load_bit_file(const session& s) {
     print_prompt(s.output);
     const token name = next_token(s, buffer, sizeof buffer);
     if (name.status == token_status::end_of_input || is_command(s, name, "C")) return;
-    const file_ptr file =
-        name.status == token_status::read ? open_bit_file(s, name.text) : nullptr;
+    const file_ptr file = name.status == token_status::read ? open_bit_file(s, name.text) : nullptr;
     if (!file) {
       say(s.output, "No such file\n");
       continue;

@@ -11,8 +11,8 @@ constexpr std::int32_t device_index = 0;
 void explain_open_failure(const session& s, const platform::driver_calls& driver,
                           platform::DeviceStatus status) {
   const std::string advice = driver.open_failure_advice(driver.state, status);
-  say(s.diagnostics, "brevinmarquest: %s could not open device %d (code %u)%s%s\n",
-      driver.library, device_index, status, advice.empty() ? "" : ": ", advice.c_str());
+  say(s.diagnostics, "brevinmarquest: %s could not open device %d (code %u)%s%s\n", driver.library,
+      device_index, status, advice.empty() ? "" : ": ", advice.c_str());
 }
 
 }  // namespace

@@ -25,9 +25,7 @@ struct fake_driver {
   int closes = 0;
   int handle_target = 0;
 
-  platform::driver_calls calls() {
-    return {this, open, write, close, "fake.so", advice};
-  }
+  platform::driver_calls calls() { return {this, open, write, close, "fake.so", advice}; }
 
   static DeviceStatus open(void* state, std::int32_t index, void** handle) {
     auto& self = *static_cast<fake_driver*>(state);
@@ -77,8 +75,8 @@ class UsbLink : public ::testing::Test {
   platform::driver_calls calls = fake.calls();
   std::unique_ptr<std::FILE, file_closer> output{std::tmpfile()};
   std::unique_ptr<std::FILE, file_closer> diagnostics{std::tmpfile()};
-  session console{nullptr, output.get(), diagnostics.get(), {}, 
-                  [this](std::string&) { return &calls; }, {}};
+  session console{
+      nullptr, output.get(), diagnostics.get(), {}, [this](std::string&) { return &calls; }, {}};
   usb_link link;
 
   std::string printed() { return contents_of(output.get()); }
@@ -124,7 +122,8 @@ TEST_F(UsbLink, ReportsAMissingDriverOnTheConsoleAndExplainsItApart) {
   };
   EXPECT_FALSE(usb_link_open(link, console));
   EXPECT_EQ(printed(), "ERROR opening USB!  Code 1000.\n");
-  EXPECT_EQ(contents_of(diagnostics.get()), "brevinmarquest: cannot load libftd2xx.so: not found\n");
+  EXPECT_EQ(contents_of(diagnostics.get()),
+            "brevinmarquest: cannot load libftd2xx.so: not found\n");
 }
 
 TEST_F(UsbLink, AShortWriteShowsOnlyTheCountNotTheStatus) {
