@@ -10,6 +10,7 @@
 
 #include "platform/driver_library.h"
 #include "platform/libftdi_driver.h"
+#include "platform/vendor_calls.h"
 
 namespace brevinmarquest::platform {
 namespace {
@@ -20,24 +21,7 @@ using ft_write_fn = DeviceStatus (*)(void* handle, void* buffer, std::uint32_t c
                                      std::uint32_t* written);
 using ft_close_fn = DeviceStatus (*)(void* handle);
 
-struct vendor_functions {
-  ft_open_fn open;
-  ft_write_fn write;
-  ft_close_fn close;
-};
-
-DeviceStatus vendor_open(void* state, std::int32_t index, void** handle) {
-  return static_cast<vendor_functions*>(state)->open(index, handle);
-}
-
-DeviceStatus vendor_write(void* state, void* handle, unsigned char* bytes, std::uint32_t count,
-                          std::uint32_t* written) {
-  return static_cast<vendor_functions*>(state)->write(handle, bytes, count, written);
-}
-
-DeviceStatus vendor_close(void* state, void* handle) {
-  return static_cast<vendor_functions*>(state)->close(handle);
-}
+using ft_functions = vendor_functions<ft_open_fn, ft_write_fn, ft_close_fn>;
 
 std::string vendor_advice(void* /*state*/, DeviceStatus status) {
   return open_failure_causes(status);
@@ -87,10 +71,10 @@ module_ptr load_bound(const char* file, const export_binding<Functions> (&table)
   return module;
 }
 
-const export_binding<vendor_functions> vendor_exports[] = {
-    {"FT_Open", store<&vendor_functions::open>},
-    {"FT_Write", store<&vendor_functions::write>},
-    {"FT_Close", store<&vendor_functions::close>},
+const export_binding<ft_functions> vendor_exports[] = {
+    {"FT_Open", store<&ft_functions::open>},
+    {"FT_Write", store<&ft_functions::write>},
+    {"FT_Close", store<&ft_functions::close>},
 };
 
 const export_binding<libftdi_functions> libftdi_exports[] = {
@@ -108,7 +92,7 @@ const export_binding<libftdi_functions> libftdi_exports[] = {
 
 struct driver_library::loaded {
   module_ptr module;
-  vendor_functions vendor{};
+  ft_functions vendor{};
   libftdi_driver libftdi{};
   std::string library;
   driver_calls calls{};
@@ -117,7 +101,7 @@ struct driver_library::loaded {
     module = load_bound(BREVINMARQUEST_VENDOR_LIBRARY, vendor_exports, vendor, why);
     if (!module) return false;
     library = BREVINMARQUEST_VENDOR_LIBRARY;
-    calls = {&vendor, vendor_open, vendor_write, vendor_close, library.c_str(), vendor_advice};
+    calls = vendor_calls(vendor, library.c_str(), vendor_advice);
     return true;
   }
 

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "platform/driver_library.h"
+#include "platform/vendor_calls.h"
 
 namespace brevinmarquest::platform {
 namespace {
@@ -24,24 +25,7 @@ using ft_write_fn = DeviceStatus(WINAPI*)(void* handle, void* buffer, std::uint3
                                           std::uint32_t* written);
 using ft_close_fn = DeviceStatus(WINAPI*)(void* handle);
 
-struct vendor_functions {
-  ft_open_fn open;
-  ft_write_fn write;
-  ft_close_fn close;
-};
-
-DeviceStatus vendor_open(void* state, std::int32_t index, void** handle) {
-  return static_cast<vendor_functions*>(state)->open(index, handle);
-}
-
-DeviceStatus vendor_write(void* state, void* handle, unsigned char* bytes, std::uint32_t count,
-                          std::uint32_t* written) {
-  return static_cast<vendor_functions*>(state)->write(handle, bytes, count, written);
-}
-
-DeviceStatus vendor_close(void* state, void* handle) {
-  return static_cast<vendor_functions*>(state)->close(handle);
-}
+using ft_functions = vendor_functions<ft_open_fn, ft_write_fn, ft_close_fn>;
 
 // The vendor's codes for a device that is not there and for one that is taken.
 constexpr DeviceStatus device_not_found = 2;
@@ -112,7 +96,7 @@ bool bind(HMODULE module, WORD number, Function& function, std::string& why) {
 
 struct driver_library::loaded {
   module_ptr module;
-  vendor_functions functions{};
+  ft_functions functions{};
   driver_calls calls{};
 };
 
@@ -127,15 +111,14 @@ const driver_calls* driver_library::calls(std::string& why) {
     return nullptr;
   }
   auto library = std::make_unique<loaded>();
-  vendor_functions& functions = library->functions;
+  ft_functions& functions = library->functions;
   if (!bind(module.get(), open_export, functions.open, why) ||
       !bind(module.get(), write_export, functions.write, why) ||
       !bind(module.get(), close_export, functions.close, why)) {
     return nullptr;
   }
   library->module = std::move(module);
-  library->calls = {&library->functions, vendor_open,  vendor_write,
-                    vendor_close,        library_name, vendor_advice};
+  library->calls = vendor_calls(library->functions, library_name, vendor_advice);
   loaded_ = std::move(library);
   return &loaded_->calls;
 }
