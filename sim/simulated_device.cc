@@ -12,11 +12,11 @@
 //
 // SIM_CALL is the vendor's calling convention, given by the build.
 #include <chrono>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <thread>
+
+#include "sim/stand_in.h"
 
 namespace {
 
@@ -44,41 +44,21 @@ struct device_state {
 
 device_state device;
 
-unsigned long long number_from(const char* name, unsigned long long fallback) {
-  const char* text = std::getenv(name);
-  return text && *text ? std::strtoull(text, nullptr, 10) : fallback;
-}
-
-std::FILE* append_file_from(const char* name) {
-  const char* path = std::getenv(name);
-  return path && *path ? std::fopen(path, "ab") : nullptr;
-}
-
 void configure() {
   if (device.configured) return;
   settings& config = device.config;
-  config.received = append_file_from("BREVINMARQUEST_SIM_RECEIVED");
-  config.log = append_file_from("BREVINMARQUEST_SIM_LOG");
-  config.open_status =
-      static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_OPEN_STATUS", ok));
-  config.fail_write = number_from("BREVINMARQUEST_SIM_FAIL_WRITE", 0);
-  config.fail_status =
-      static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_FAIL_STATUS", io_error));
-  config.fail_written =
-      static_cast<std::uint32_t>(number_from("BREVINMARQUEST_SIM_FAIL_WRITTEN", 0));
-  config.write_delay_us =
-      static_cast<long long>(number_from("BREVINMARQUEST_SIM_WRITE_DELAY_US", 0));
+  config.received = stand_in::append_file("BREVINMARQUEST_SIM_RECEIVED");
+  config.log = stand_in::append_file("BREVINMARQUEST_SIM_LOG");
+  config.open_status = static_cast<std::uint32_t>(
+      stand_in::environment_number("BREVINMARQUEST_SIM_OPEN_STATUS", ok));
+  config.fail_write = static_cast<unsigned long long>(
+      stand_in::environment_number("BREVINMARQUEST_SIM_FAIL_WRITE", 0));
+  config.fail_status = static_cast<std::uint32_t>(
+      stand_in::environment_number("BREVINMARQUEST_SIM_FAIL_STATUS", io_error));
+  config.fail_written = static_cast<std::uint32_t>(
+      stand_in::environment_number("BREVINMARQUEST_SIM_FAIL_WRITTEN", 0));
+  config.write_delay_us = stand_in::environment_number("BREVINMARQUEST_SIM_WRITE_DELAY_US", 0);
   device.configured = true;
-}
-
-// Flushed line by line so the log survives a tool that is killed half-way.
-__attribute__((format(printf, 1, 2))) void log_call(const char* format, ...) {
-  if (!device.config.log) return;
-  std::va_list arguments;
-  va_start(arguments, format);
-  std::vfprintf(device.config.log, format, arguments);
-  va_end(arguments);
-  std::fflush(device.config.log);
 }
 
 void receive(const unsigned char* bytes, std::uint32_t count) {
@@ -94,10 +74,10 @@ extern "C" {
 std::uint32_t SIM_CALL FT_Open(int index, void** handle) {
   configure();
   if (device.config.open_status != ok) {
-    log_call("open %u failed\n", device.config.open_status);
+    stand_in::log_line(device.config.log, "open %u failed\n", device.config.open_status);
     return device.config.open_status;
   }
-  log_call("open %u\n", static_cast<unsigned>(index));
+  stand_in::log_line(device.config.log, "open %u\n", static_cast<unsigned>(index));
   device.open = true;
   *handle = &device.handle_target;
   return ok;
@@ -107,11 +87,12 @@ std::uint32_t SIM_CALL FT_Write(void* handle, void* buffer, std::uint32_t count,
                                 std::uint32_t* written) {
   *written = 0;
   if (!device.open || handle != &device.handle_target) {
-    log_call("write while closed\n");
+    stand_in::log_line(device.config.log, "write while closed\n");
     return invalid_handle;
   }
   const auto* bytes = static_cast<const unsigned char*>(buffer);
-  for (std::uint32_t i = 0; i < count; ++i) log_call("write %u\n", bytes[i]);
+  for (std::uint32_t i = 0; i < count; ++i)
+    stand_in::log_line(device.config.log, "write %u\n", bytes[i]);
   if (device.config.write_delay_us > 0) {
     std::this_thread::sleep_for(std::chrono::microseconds(device.config.write_delay_us));
   }
@@ -130,10 +111,10 @@ std::uint32_t SIM_CALL FT_Write(void* handle, void* buffer, std::uint32_t count,
 
 std::uint32_t SIM_CALL FT_Close(void* handle) {
   if (!device.open || handle != &device.handle_target) {
-    log_call("close while closed\n");
+    stand_in::log_line(device.config.log, "close while closed\n");
     return invalid_handle;
   }
-  log_call("close\n");
+  stand_in::log_line(device.config.log, "close\n");
   device.open = false;
   return ok;
 }

@@ -11,9 +11,9 @@
 //   BREVINMARQUEST_SIM_FTDI_OPEN       what ftdi_usb_open_dev returns (0, the default, opens)
 //   BREVINMARQUEST_SIM_FAIL_WRITE      number N: the N-th ftdi_write_data call since loading
 //                                      fails with -1
-#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
+
+#include "sim/stand_in.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ constexpr int max_devices = 8;
 struct settings {
   std::FILE* received = nullptr;
   std::FILE* log = nullptr;
-  long devices = 1;
-  long open_result = 0;
+  long long devices = 1;
+  long long open_result = 0;
   unsigned long long fail_write = 0;
 };
 
@@ -52,36 +52,17 @@ struct ftdi_context {
 
 namespace {
 
-long number_from(const char* name, long fallback) {
-  const char* text = std::getenv(name);
-  return text && *text ? std::strtol(text, nullptr, 10) : fallback;
-}
-
-std::FILE* append_file_from(const char* name) {
-  const char* path = std::getenv(name);
-  return path && *path ? std::fopen(path, "ab") : nullptr;
-}
-
 void configure() {
   if (simulation.configured) return;
   settings& config = simulation.config;
-  config.received = append_file_from("BREVINMARQUEST_SIM_RECEIVED");
-  config.log = append_file_from("BREVINMARQUEST_SIM_LOG");
-  config.devices = number_from("BREVINMARQUEST_SIM_FTDI_DEVICES", 1);
+  config.received = stand_in::append_file("BREVINMARQUEST_SIM_RECEIVED");
+  config.log = stand_in::append_file("BREVINMARQUEST_SIM_LOG");
+  config.devices = stand_in::environment_number("BREVINMARQUEST_SIM_FTDI_DEVICES", 1);
   if (config.devices > max_devices) config.devices = max_devices;
-  config.open_result = number_from("BREVINMARQUEST_SIM_FTDI_OPEN", 0);
-  config.fail_write =
-      static_cast<unsigned long long>(number_from("BREVINMARQUEST_SIM_FAIL_WRITE", 0));
+  config.open_result = stand_in::environment_number("BREVINMARQUEST_SIM_FTDI_OPEN", 0);
+  config.fail_write = static_cast<unsigned long long>(
+      stand_in::environment_number("BREVINMARQUEST_SIM_FAIL_WRITE", 0));
   simulation.configured = true;
-}
-
-__attribute__((format(printf, 1, 2))) void log_call(const char* format, ...) {
-  if (!simulation.config.log) return;
-  std::va_list arguments;
-  va_start(arguments, format);
-  std::vfprintf(simulation.config.log, format, arguments);
-  va_end(arguments);
-  std::fflush(simulation.config.log);
 }
 
 constexpr int closed = -1;
@@ -100,7 +81,7 @@ void ftdi_free(ftdi_context* context) { delete context; }
 int ftdi_usb_find_all(ftdi_context* /*context*/, ftdi_device_list** list, int vendor, int product) {
   *list = nullptr;
   if (vendor != 0 || product != 0) return 0;
-  for (long i = simulation.config.devices - 1; i >= 0; --i) {
+  for (long long i = simulation.config.devices - 1; i >= 0; --i) {
     *list = new ftdi_device_list{*list, &simulation.devices[i]};
   }
   return static_cast<int>(simulation.config.devices);
@@ -116,31 +97,31 @@ void ftdi_list_free(ftdi_device_list** list) {
 
 int ftdi_usb_open_dev(ftdi_context* context, void* device) {
   if (simulation.config.open_result != 0) {
-    log_call("open %ld failed\n", simulation.config.open_result);
+    stand_in::log_line(simulation.config.log, "open %lld failed\n", simulation.config.open_result);
     context->error = "simulated open failure";
     return static_cast<int>(simulation.config.open_result);
   }
   context->open_device = static_cast<int>(static_cast<char*>(device) - simulation.devices);
-  log_call("open %d\n", context->open_device);
+  stand_in::log_line(simulation.config.log, "open %d\n", context->open_device);
   return 0;
 }
 
 int ftdi_usb_close(ftdi_context* context) {
   if (context->open_device == closed) {
-    log_call("close while closed\n");
+    stand_in::log_line(simulation.config.log, "close while closed\n");
     return -3;
   }
-  log_call("close\n");
+  stand_in::log_line(simulation.config.log, "close\n");
   context->open_device = closed;
   return 0;
 }
 
 int ftdi_write_data(ftdi_context* context, const unsigned char* bytes, int size) {
   if (context->open_device == closed) {
-    log_call("write while closed\n");
+    stand_in::log_line(simulation.config.log, "write while closed\n");
     return -666;
   }
-  for (int i = 0; i < size; ++i) log_call("write %u\n", bytes[i]);
+  for (int i = 0; i < size; ++i) stand_in::log_line(simulation.config.log, "write %u\n", bytes[i]);
   if (++simulation.writes == simulation.config.fail_write) {
     context->error = "usb bulk write failed";
     return -1;
