@@ -14,9 +14,8 @@ are comments. Sections start with "--- name":
   dir NAME         a folder in the case's working folder
   without driver   the simulated device is not on the loader's path; the --no-driver-dir
                    folder is, when given, to hide the system's own libraries as well
-  libraries NAME   the build's folder NAME (beside the simulated device's) is on the loader's
-                   path instead of the simulated device; without NAME nothing is, so the
-                   system's own libraries answer
+  libraries NAME.. the build's folders NAME... (beside the simulated device's) are the loader's
+                   path instead of the simulated device's
   stdin bytes      decimal byte values typed after the stdin section
   stdin stays open standard input is not closed: the tool has to end on its own
   stdout ends      the text standard output must end with, in place of stdout
@@ -291,10 +290,10 @@ def run_case(case, args):
         received, log = os.path.join(folder, ".received"), os.path.join(folder, ".calls")
         env = dict(os.environ, BREVINMARQUEST_SIM_RECEIVED=received, BREVINMARQUEST_SIM_LOG=log)
         env.pop("LD_LIBRARY_PATH", None)
-        libraries = [name[10:] for name in sections if name.partition(" ")[0] == "libraries"]
+        libraries = [name.split()[1:] for name in sections if name.split()[0] == "libraries"]
         if libraries:
-            if libraries[0]:
-                env[args.path_variable] = os.path.join(os.path.dirname(args.sim_dir), libraries[0])
+            build = os.path.dirname(args.sim_dir)
+            env[args.path_variable] = os.pathsep.join(os.path.join(build, n) for n in libraries[0])
         elif "without driver" not in sections:
             env[args.path_variable] = args.sim_dir
         elif args.no_driver_dir:
