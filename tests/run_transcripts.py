@@ -27,6 +27,10 @@ are comments. Sections start with "--- name":
   fifo NAME        a FIFO in the case's working folder, fed these byte values once opened
   shrink NAME N    once the device has received a byte, the file NAME is cut to N bytes
   max rss          the most memory the tool may take, in MiB
+  chips            emulated FTDI chips, one a line in plug-in order, that the tool reaches
+                   through the system's libftdi1 and libusb (see usb_chips.py; the section may
+                   be empty); device then means the bytes the chips received
+  usb              exactly what the chips saw, as usb_chips.py logs it
 In stdin, stdout and section names, {banner}, {menu}, {load} and {entry} stand for the tool's
 texts, {nul} for a NUL byte and {x*N} for a character repeated N times. A line made only of these
 adds no line break of its own. In device and file sections, B*N stands for the byte B repeated N times.
@@ -213,13 +217,17 @@ def collect(pipe, sink, limit=None):
     pipe.close()
 
 
-def run_tool(args, sections, folder, env, received):
+def run_tool(args, sections, folder, env, received, unprivileged=False):
     """Runs the tool as the case says; gives (stdout, stderr, status, peak memory in KiB), or
     None when it did not end in time."""
     expected = expand_text(sections.get("stdout", [])).encode("latin-1")
     broken = "stdout broken" in sections
     options = dict(cwd=folder, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                    stderr=subprocess.PIPE, restore_signals="sigpipe ignored" not in sections)
+    if unprivileged and os.getuid() == 0:
+        # Root ignores file modes; nobody does not.
+        os.chmod(folder, 0o755)
+        options.update(user=65534, group=65534, extra_groups=[])
     write_end = None
     if "stdout closed" in sections:
         options.update(stdout=None, preexec_fn=lambda: os.close(1))
@@ -299,7 +307,17 @@ def run_case(case, args):
         elif args.no_driver_dir:
             env[args.path_variable] = args.no_driver_dir
         env.update(line.split("=", 1) for line in sections.get("env", []))
-        done = run_tool(args, sections, folder, env, received)
+        bench = None
+        if "chips" in sections:
+            import usb_chips
+            bench = usb_chips.Bench(sections["chips"])
+            env.update(UMOCKDEV_DIR=bench.root, LD_PRELOAD=usb_chips.PRELOAD)
+            env[args.path_variable] = os.path.join(os.path.dirname(args.sim_dir), "no-vendor")
+        try:
+            done = run_tool(args, sections, folder, env, received, bench and bench.unprivileged)
+        finally:
+            if bench:
+                bench.close()
         if done is None:
             return ["did not end within %d seconds" % args.timeout]
         stdout, stderr, returncode, peak_kib = done
@@ -314,7 +332,9 @@ def run_case(case, args):
         if "max rss" in sections and peak_kib > int(sections["max rss"][0]) * 1024:
             problems.append(f"peak memory {peak_kib // 1024} MiB, over {sections['max rss'][0]}")
         got = open(received, "rb").read() if os.path.exists(received) else b""
-        problems += check_device(sections, got)
+        problems += check_device(sections, bytes(bench.received) if bench else got)
+        if bench and bench.log != sections.get("usb", []):
+            problems.append("the chips saw:\n" + "\n".join(bench.log))
         calls = open(log).read() if os.path.exists(log) else ""
         # A tool killed by a signal leaves releasing the device to the operating system.
         unpaired = device_calls_are_paired(calls) if returncode >= 0 else None
