@@ -312,6 +312,8 @@ def run_case(case, args):
             import usb_chips
             bench = usb_chips.Bench(sections["chips"])
             env.update(UMOCKDEV_DIR=bench.root, LD_PRELOAD=usb_chips.PRELOAD)
+            # A sanitized tool would otherwise refuse to start behind the preloaded library.
+            env["ASAN_OPTIONS"] = "verify_asan_link_order=0:" + env.get("ASAN_OPTIONS", "")
             env[args.path_variable] = os.path.join(os.path.dirname(args.sim_dir), "no-vendor")
         try:
             done = run_tool(args, sections, folder, env, received, bench and bench.unprivileged)
