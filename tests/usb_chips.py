@@ -62,7 +62,9 @@ class Chip(UMockdev.IoctlBase):
         self.fault = fault[0] if fault else None
         self.left = int(fault[1]) if len(fault) > 1 else None
         self.gone = False
-        self.done = []  # addresses of URBs to reap, as the client wrote them
+        # URBs to reap: (the client's own address of it, status, length); libusb knows a reaped
+        # URB only by that address.
+        self.done = []
 
     def log(self, line):
         self.bench.log.append(f"{self.name} {line}")
@@ -86,7 +88,7 @@ class Chip(UMockdev.IoctlBase):
         if request == GET_CAPABILITIES:
             arg.resolve(0, 4).update(0, list(struct.pack("=I", 0)))
             return 0, 0
-        if request in (GETDRIVER, IOCTL):
+        if request in (GETDRIVER, IOCTL):  # no kernel driver bound: nothing to detach
             return -1, errno.ENODATA
         if request in (CLAIMINTERFACE, RELEASEINTERFACE):
             busy = request == CLAIMINTERFACE and self.fault == "busy"
@@ -113,6 +115,7 @@ class Chip(UMockdev.IoctlBase):
         status, sent = 0, length - 8 if kind != URB_BULK else length
         if kind == URB_BULK and not endpoint & 0x80:
             if self.left == 0 and self.fault == "silent-after":
+                # Never reaped: libusb discards it when libftdi's write times out.
                 self.log("silent")
                 self.left = None
                 return 0, 0
