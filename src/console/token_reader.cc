@@ -3,11 +3,6 @@
 namespace brevinmarquest {
 namespace {
 
-// The C locale's white space, fixed here so that no locale can change what ends a token.
-bool is_white_space(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 int skip_white_space(std::FILE* input) {
   int c = std::getc(input);
   while (is_white_space(c)) c = std::getc(input);

@@ -8,11 +8,6 @@
 namespace brevinmarquest {
 namespace {
 
-struct file_closer {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
-
 file_ptr input_of(const std::string& bytes) {
   file_ptr file(std::tmpfile());
   std::fwrite(bytes.data(), 1, bytes.size(), file.get());

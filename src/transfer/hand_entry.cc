@@ -10,15 +10,11 @@ constexpr int largest_byte = 255;
 // Any magnitude past this is out of range whatever follows, so conversion stops growing here.
 constexpr int saturation = 100000;
 
-bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 }  // namespace
 
 int entry_value(std::string_view entry) {
   std::size_t at = 0;
-  while (at < entry.size() && is_blank(entry[at])) ++at;
+  while (at < entry.size() && is_white_space(entry[at])) ++at;
   bool negative = false;
   if (at < entry.size() && (entry[at] == '+' || entry[at] == '-')) {
     negative = entry[at] == '-';

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "transfer/usb_link.h"
@@ -11,11 +10,6 @@ namespace brevinmarquest {
 namespace {
 
 constexpr std::size_t name_capacity = 100;
-
-struct file_closer {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 void print_prompt(std::FILE* output) {
   say(output,

@@ -4,6 +4,10 @@
 
 namespace brevinmarquest {
 
+bool is_white_space(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
 token next_token(const session& s, char* buffer, std::size_t capacity) {
   if (std::ferror(s.output)) return {token_status::end_of_input, {}};
   return s.reading.read_token(s.input, buffer, capacity);

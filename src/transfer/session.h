@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,16 @@ struct session {
   // How the load dialog opens a file.
   file_opener open_file;
 };
+
+// The C locale's white space, fixed here so that no locale can change what ends a token or
+// where a typed value starts.
+bool is_white_space(int c);
+
+// Closes a file on every path out of the code that opened it.
+struct file_closer {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 // Reads the next token for a dialogue. Once the console output has failed nobody can follow the
 // dialogue any more, so input counts as ended and every loop winds down.

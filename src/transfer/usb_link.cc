@@ -58,7 +58,6 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte) {
 
 void usb_link_close(usb_link& link) {
   link.driver->close(link.driver->state, link.handle);
-  link.handle = nullptr;
 }
 
 }  // namespace brevinmarquest
