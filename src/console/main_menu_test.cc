@@ -48,9 +48,7 @@ struct in_memory_session {
     calls.write = write;
     calls.close = close;
     calls.library = "a fake driver";
-    calls.open_failure_advice = [](void* /*state*/, DeviceStatus /*status*/) {
-      return std::string();
-    };
+    calls.passed_over = "";
     char* printed = nullptr;
     std::size_t printed_size = 0;
     std::FILE* input = fmemopen(typed.data(), typed.size(), "rb");
@@ -64,7 +62,8 @@ struct in_memory_session {
                       return std::string(name) == "design.bit"
                                  ? fmemopen(design.data(), design.size(), "rb")
                                  : nullptr;
-                    }};
+                    },
+                    {}};
     const int status = main_menu(s);
     std::fclose(input);
     std::fclose(output);

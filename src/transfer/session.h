@@ -38,6 +38,17 @@ using driver_source = std::function<const platform::driver_calls*(std::string& w
 // Opens a named file for binary reading; null when it cannot.
 using file_opener = std::function<std::FILE*(const char* name)>;
 
+// How a transfer learns that the user asked it to stop (Ctrl-C). The tool asks the system; a
+// test supplies its own. Null members mean that no stop ever comes.
+struct stop_requests {
+  // Starts catching stops; called once a device is open.
+  void (*arm)();
+  // Hands stops back to the system, which ends the tool on them; called once it is closed.
+  void (*disarm)();
+  // The signal number of the stop that was asked for, or 0; it stays set once asked.
+  int (*requested)();
+};
+
 // Everything one run of the dialogue talks to. None of it is global, so a test can play a whole
 // session in-process on its own input, output, files and driver.
 struct session {
@@ -53,11 +64,16 @@ struct session {
   driver_source driver;
   // How the load dialog opens a file.
   file_opener open_file;
+  // Where the transfer loops look, between writes, for the user's stop.
+  stop_requests stops;
 };
 
 // Reads the next token for a dialogue. Once the console output has failed nobody can follow the
 // dialogue any more, so input counts as ended and every loop winds down.
 token next_token(const session& s, char* buffer, std::size_t capacity);
+
+// The signal number of the stop the user asked for, or 0.
+int stop_requested(const stop_requests& stops);
 
 // True when `t` was read whole and is the command `word`.
 bool is_command(const session& s, const token& t, const char* word);
