@@ -78,8 +78,8 @@ std::string libftdi_last_words(void* state) { return driver_of(state).last_error
 }  // namespace
 
 driver_calls libftdi_calls(libftdi_driver& driver, const char* library, const char* passed_over) {
-  return {&driver,      libftdi_open,          libftdi_write,     libftdi_close,
-          library,      library_kind::libftdi, passed_over,       libftdi_last_words};
+  return {&driver, libftdi_open,          libftdi_write, libftdi_close,
+          library, library_kind::libftdi, passed_over,   libftdi_last_words};
 }
 
 }  // namespace brevinmarquest::platform

@@ -17,8 +17,8 @@ TEST(OpenAdvice, EverySystemAndLibraryHasAFixForTheCommonFailuresThatPointsFurth
            {device_status::device_not_found, device_status::device_not_opened,
             device_status::no_driver_library}) {
         const std::string fix = advice_for(system, kind, status, {"/rule", false}).fix;
-        const char* further = system == system_kind::windows ? "see the README"
-                                                             : "see man brevinmarquest";
+        const char* further =
+            system == system_kind::windows ? "see the README" : "see man brevinmarquest";
         EXPECT_NE(fix.find(further), std::string::npos) << fix;
         EXPECT_LE(fix.size(), 150u) << fix;
         EXPECT_EQ(fix.find("/rule") != std::string::npos,

@@ -66,8 +66,8 @@ file_ptr open_bit_file(const session& s, std::string_view name, std::string& why
 // Says on standard error why the file named by `name` was refused.
 void explain_refused(const session& s, const token& name, const std::string& why) {
   if (name.status == token_status::too_long) {
-    say(s.diagnostics, "brevinmarquest: a file name is at most %zu characters long\n",
-        name_capacity - 1);
+    say(s.diagnostics, "brevinmarquest: a file name is at most %d characters long\n",
+        static_cast<int>(name_capacity - 1));
     return;
   }
   say(s.diagnostics, "brevinmarquest: cannot open %s: %s\n", quoted(name.text).c_str(),

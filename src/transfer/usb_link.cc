@@ -15,8 +15,8 @@ constexpr std::int32_t device_index = 0;
 // then the fix. The loader's own words are quoted whole.
 void explain_open_failure(const session& s, const platform::driver_calls& driver,
                           platform::DeviceStatus status) {
-  const platform::open_advice advice = platform::advice_for(
-      platform::running_system(), driver.kind, status, platform::this_udev_rule());
+  const platform::open_advice advice = platform::advice_for(platform::running_system(), driver.kind,
+                                                            status, platform::this_udev_rule());
   std::string failed = driver.library;
   if (*driver.passed_over) failed += std::string(" (used because ") + driver.passed_over + ")";
   failed += " could not open device " + std::to_string(device_index) + " (code " +
@@ -91,7 +91,9 @@ void usb_link_close(usb_link& link) {
   link.handle = nullptr;
   if (link.stops->disarm) link.stops->disarm();
   if (const int signal_number = stop_requested(*link.stops)) {
-    say(link.diagnostics, "brevinmarquest: stopped by %s: %llu bytes sent in this transfer, and the device is closed\n",
+    say(link.diagnostics,
+        "brevinmarquest: stopped by %s: %llu bytes sent in this transfer, and the device is "
+        "closed\n",
         signal_name(signal_number), static_cast<unsigned long long>(link.total));
   }
 }

@@ -114,15 +114,15 @@ TEST_F(UsbLink, AFailedOpenIsExplainedAfterTheConsoleLineWithTheLibraryThenTheFi
   EXPECT_FALSE(usb_link_open(link, console));
   fake.open_status = 5;
   EXPECT_FALSE(usb_link_open(link, console));
-  const platform::open_advice advice =
-      platform::advice_for(platform::running_system(), platform::library_kind::vendor, 2,
-                           platform::this_udev_rule());
-  EXPECT_EQ(printed(), "ERROR opening USB!  Code 2.\n"
-                       "brevinmarquest: fake.so could not open device 0 (code 2): " +
-                           advice.causes + "\nbrevinmarquest: fix: " + advice.fix +
-                           "\n"
-                           "ERROR opening USB!  Code 5.\n"
-                           "brevinmarquest: fake.so could not open device 0 (code 5)\n");
+  const platform::open_advice advice = platform::advice_for(
+      platform::running_system(), platform::library_kind::vendor, 2, platform::this_udev_rule());
+  EXPECT_EQ(printed(),
+            "ERROR opening USB!  Code 2.\n"
+            "brevinmarquest: fake.so could not open device 0 (code 2): " +
+                advice.causes + "\nbrevinmarquest: fix: " + advice.fix +
+                "\n"
+                "ERROR opening USB!  Code 5.\n"
+                "brevinmarquest: fake.so could not open device 0 (code 5)\n");
 }
 
 TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
@@ -132,9 +132,8 @@ TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
     return nullptr;
   };
   EXPECT_FALSE(usb_link_open(link, console));
-  const platform::open_advice advice =
-      platform::advice_for(platform::running_system(), platform::library_kind::vendor, 1000,
-                           platform::this_udev_rule());
+  const platform::open_advice advice = platform::advice_for(
+      platform::running_system(), platform::library_kind::vendor, 1000, platform::this_udev_rule());
   EXPECT_EQ(printed(),
             "ERROR opening USB!  Code 1000.\n"
             "brevinmarquest: no driver library could be loaded: cannot load libftd2xx.so: not "
