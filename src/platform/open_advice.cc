@@ -1,5 +1,7 @@
 #include "platform/open_advice.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string_view>
 
 namespace brevinmarquest::platform {
@@ -85,12 +87,14 @@ std::string with_rule(std::string fix, const udev_rule& rule) {
 
 open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,
                        const udev_rule& rule) {
-  for (const advice_row& row : advice_table) {
-    if (row.system == system && (row.any_library || row.kind == kind) && row.status == status) {
-      return {row.causes, with_rule(row.fix, rule)};
-    }
-  }
-  return {};
+  const auto answers = [&](const advice_row& row) {
+    return row.system == system && (row.any_library || row.kind == kind) && row.status == status;
+  };
+  const auto* end = std::end(advice_table);
+  const auto* row = std::find_if(std::begin(advice_table), end, answers);
+  if (row == end) return {};
+  const advice_row& found = *row;
+  return {found.causes, with_rule(found.fix, rule)};
 }
 
 }  // namespace brevinmarquest::platform
