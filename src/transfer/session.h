@@ -56,7 +56,7 @@ struct session {
   std::FILE* input;
   // Where every console text goes, flushed the moment it is printed.
   std::FILE* output;
-  // One-line explanations for the user beside the console texts; never part of the dialogue.
+  // Explanations for the user beside the console texts; never part of the dialogue.
   std::FILE* diagnostics;
   // The console routines the dialogues read with.
   console_reading reading;
