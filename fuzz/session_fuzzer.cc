@@ -344,17 +344,13 @@ DeviceStatus close_device(void* state, void* handle) {
   return 0;
 }
 
-std::string advise(void* /*state*/, platform::DeviceStatus status) {
-  return status == 2 ? "plug the device in" : "";
-}
-
 void fill_driver(world& w) {
   w.calls.state = &w;
   w.calls.open_by_index = open_device;
   w.calls.write = write_device;
   w.calls.close = close_device;
   w.calls.library = "the fuzzer's fake driver";
-  w.calls.open_failure_advice = advise;
+  w.calls.passed_over = "";
 }
 
 // Checks made once the session has ended.
@@ -424,6 +420,7 @@ void play(std::string_view data) {
         return nullptr;
       },
       [&w](const char* name) { return open_fake_file(w, name); },
+      {},
   };
   const int status = main_menu(s);
   std::fflush(output);

@@ -17,12 +17,13 @@
 #include <thread>
 
 #include "sim/stand_in.h"
+#include "src/platform/device_status.h"
 
 namespace {
 
-constexpr std::uint32_t ok = 0;
-constexpr std::uint32_t invalid_handle = 1;
-constexpr std::uint32_t io_error = 4;
+using brevinmarquest::platform::device_status::invalid_handle;
+using brevinmarquest::platform::device_status::io_error;
+using brevinmarquest::platform::device_status::ok;
 
 struct settings {
   std::FILE* received = nullptr;

@@ -28,7 +28,9 @@ struct fake_driver {
   int closes = 0;
   bool is_open = false;
 
-  platform::driver_calls calls() { return {this, open, write, close, "fake.so", advice}; }
+  platform::driver_calls calls() {
+    return {this, open, write, close, "fake.so", platform::library_kind::vendor, "", nullptr};
+  }
 
  private:
   static fake_driver& self(void* state) { return *static_cast<fake_driver*>(state); }
@@ -70,10 +72,6 @@ struct fake_driver {
     driver.is_open = false;
     ++driver.closes;
     return 0;
-  }
-
-  static std::string advice(void* /*state*/, platform::DeviceStatus status) {
-    return status == 2 ? "plug it in" : "";
   }
 };
 

@@ -6,7 +6,7 @@ A .test file holds cases. Each starts with a line "=== title"; lines before its 
 are comments. Sections start with "--- name":
   stdin            what is typed; a line break ends every line
   stdout           exactly what the tool prints
-  stderr           lines that must each appear somewhere in what it writes to standard error
+  stderr           exactly the lines it writes to standard error, in order
   device           decimal byte values the device must receive (none when the section is absent)
   exit             the exit status (0 when absent)
   env              NAME=value lines for the simulated device
@@ -31,9 +31,15 @@ are comments. Sections start with "--- name":
                    through the system's libftdi1 and libusb (see usb_chips.py; the section may
                    be empty); device then means the bytes the chips received
   usb              exactly what the chips saw, as usb_chips.py logs it
-In stdin, stdout and section names, {banner}, {menu}, {load} and {entry} stand for the tool's
-texts, {nul} for a NUL byte and {x*N} for a character repeated N times. A line made only of these
-adds no line break of its own. In device and file sections, B*N stands for the byte B repeated N times.
+  unreadable NAME  the file NAME loses its read permission (the case is skipped as root, who
+                   reads it anyway)
+  signal NAME N    once the device has received N bytes, the signal SIGNAME is sent to the tool;
+                   the device's call log must then end with a close right after the last write
+In stdin, stdout, stderr and section names, {banner}, {menu}, {load} and {entry} stand for the
+tool's texts, {nul} for a NUL byte and {x*N} for a character repeated N times. A line made only of
+these adds no line break of its own. In stdout and stderr, {any} stands for any text within a
+line, {source} for the project's source folder, {build} for the build folder and {received} for the number of bytes the device
+received. In device and file sections, B*N stands for the byte B repeated N times.
 Whatever the case, every successful open of the device must be closed, and no write may come
 outside an open device, unless an exit below 0 says that a signal ended the tool.
 """
@@ -42,6 +48,7 @@ import difflib
 import itertools
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
@@ -55,7 +62,11 @@ TEXTS = {
             "    Filename To Read (INCLUDE extension): ",
     "entry": "Enter a number between 0 and 255 (Q to quit): ",
     "nul": "\0",
+    "any": "\x01",
+    "received": "",
 }
+# Stands for {any} until the expected text is made a pattern.
+ANY = "\x01"
 PLACEHOLDER = re.compile(r"\{([a-z]+|.\*\d+)\}")
 ONLY_PLACEHOLDERS = re.compile(r"^(\{([a-z]+|.\*\d+)\})+$")
 CHUNK = 1 << 20
@@ -172,6 +183,16 @@ def shrink_once_sending(path, size, received, ended):
             return
 
 
+def signal_once_received(process, name, count, received, ended):
+    """Sends the signal a little after the count is reached, so that a tool about to wait at a
+    prompt is waiting when it comes."""
+    while not ended.wait(0.001):
+        if os.path.exists(received) and os.path.getsize(received) >= count:
+            ended.wait(0.05)
+            process.send_signal(getattr(signal, "SIG" + name))
+            return
+
+
 def side_threads(folder, sections, received, ended):
     """Threads that play the file system's part: FIFO writers and files that shrink."""
     threads, fifos = [], []
@@ -238,6 +259,12 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     ended = threading.Event()
     threads, fifos = side_threads(folder, sections, received, ended)
     process = subprocess.Popen(args.wrapper + [args.tool], **options)
+    for name in sections:
+        if name.split()[0] == "signal":
+            _, signal_name, count = name.split()
+            threads.append(threading.Thread(target=signal_once_received, daemon=True, args=(
+                process, signal_name, int(count), received, ended)))
+            threads[-1].start()
     if write_end is not None:
         os.close(write_end)
     stdout, stderr = bytearray(), bytearray()
@@ -268,10 +295,18 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     return bytes(stdout), stderr.decode("latin-1"), process.returncode, usage.ru_maxrss
 
 
+def matches(expected, text, ending=False):
+    """True when `text` is `expected` (or ends with it), {any} matching any text within a line."""
+    if ANY not in expected:
+        return text.endswith(expected) if ending else text == expected
+    pattern = re.escape(expected).replace(re.escape(ANY), "[^\n]*")
+    return re.fullmatch(("(?s:.*)" if ending else "") + pattern, text) is not None
+
+
 def check_stdout(sections, stdout):
     ending = "stdout ends" in sections
     expected = expand_text(sections.get("stdout ends" if ending else "stdout", [])).encode("latin-1")
-    if stdout.endswith(expected) if ending else stdout == expected:
+    if matches(expected.decode("latin-1"), stdout.decode("latin-1"), ending):
         return []
     diff = difflib.unified_diff(expected.decode("latin-1").splitlines(True),
                                 stdout[-len(expected):].decode("latin-1").splitlines(True),
@@ -291,10 +326,34 @@ def check_device(sections, got):
     return []
 
 
+def check_stderr(sections, stderr):
+    if "stderr" not in sections:
+        return []
+    expected = expand_text(sections["stderr"])
+    if matches(expected, stderr):
+        return []
+    diff = difflib.unified_diff(expected.splitlines(True), stderr.splitlines(True), "expected",
+                                "printed")
+    return ["stderr differs:\n" + "".join(diff)]
+
+
+def check_stopped(sections, calls):
+    """After a signal the device was closed right after the last write, with nothing after."""
+    if not any(name.split()[0] == "signal" for name in sections):
+        return []
+    lines = calls.splitlines()
+    if len(lines) >= 2 and lines[-1] == "close" and lines[-2].startswith("write "):
+        return []
+    return [f"the device log does not end with a close after the last write:\n{calls}"]
+
+
 def run_case(case, args):
     sections = case["sections"]
     with tempfile.TemporaryDirectory() as folder:
         prepare_folder(folder, sections)
+        for name in sections:
+            if name.split()[0] == "unreadable":
+                os.chmod(os.path.join(folder, expand_name(name.split(None, 1)[1])), 0)
         received, log = os.path.join(folder, ".received"), os.path.join(folder, ".calls")
         env = dict(os.environ, BREVINMARQUEST_SIM_RECEIVED=received, BREVINMARQUEST_SIM_LOG=log)
         env.pop("LD_LIBRARY_PATH", None)
@@ -323,21 +382,24 @@ def run_case(case, args):
         if done is None:
             return ["did not end within %d seconds" % args.timeout]
         stdout, stderr, returncode, peak_kib = done
-        stdout = stdout.replace(b"\r\n", b"\n") if args.crlf else stdout
-        problems = check_stdout(sections, stdout)
-        for line in sections.get("stderr", []):
-            if line not in stderr:
-                problems.append(f"stderr lacks {line!r}; it was: {stderr!r}")
+        if args.crlf:
+            stdout, stderr = stdout.replace(b"\r\n", b"\n"), stderr.replace("\r\n", "\n")
+        if bench:
+            got = bytes(bench.received)
+        else:
+            got = open(received, "rb").read() if os.path.exists(received) else b""
+        TEXTS["received"] = str(len(got))
+        problems = check_stdout(sections, stdout) + check_stderr(sections, stderr)
         want_status = int((sections.get("exit") or ["0"])[0])
         if returncode != want_status:
             problems.append(f"exit status {returncode}, expected {want_status}")
         if "max rss" in sections and peak_kib > int(sections["max rss"][0]) * 1024:
             problems.append(f"peak memory {peak_kib // 1024} MiB, over {sections['max rss'][0]}")
-        got = open(received, "rb").read() if os.path.exists(received) else b""
-        problems += check_device(sections, bytes(bench.received) if bench else got)
+        problems += check_device(sections, got)
         if bench and bench.log != sections.get("usb", []):
             problems.append("the chips saw:\n" + "\n".join(bench.log))
         calls = open(log).read() if os.path.exists(log) else ""
+        problems += check_stopped(sections, calls)
         # A tool killed by a signal leaves releasing the device to the operating system.
         unpaired = device_calls_are_paired(calls) if returncode >= 0 else None
         if unpaired:
@@ -354,6 +416,7 @@ def main():
     parser.add_argument("--path-variable", default="LD_LIBRARY_PATH")
     parser.add_argument("--crlf", action="store_true", help="the tool ends lines with CR LF")
     parser.add_argument("--timeout", type=int, default=60)
+    parser.add_argument("--source-dir", default="", help="the project's source folder")
     parser.add_argument("tests", nargs="+")
     args = parser.parse_args()
     args.tool = os.path.abspath(args.tool)
@@ -361,9 +424,14 @@ def main():
     if args.no_driver_dir:
         args.no_driver_dir = os.path.abspath(args.no_driver_dir)
     args.wrapper = args.wrapper.split()
-    passed = failed = 0
+    TEXTS["source"] = os.path.abspath(args.source_dir)
+    TEXTS["build"] = os.path.dirname(args.sim_dir)
+    passed = failed = skipped = 0
     for path in args.tests:
         for case in parse(path):
+            if os.geteuid() == 0 and any(n.startswith("unreadable ") for n in case["sections"]):
+                skipped += 1
+                continue
             problems = run_case(case, args)
             if problems:
                 failed += 1
@@ -372,7 +440,7 @@ def main():
                     print("  " + problem.replace("\n", "\n  "))
             else:
                 passed += 1
-    print(f"{passed} passed, {failed} failed")
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
     return 1 if failed or not passed else 0
 
 

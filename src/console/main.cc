@@ -5,6 +5,7 @@
 #include "console/main_menu.h"
 #include "console/token_reader.h"
 #include "platform/driver_library.h"
+#include "platform/system.h"
 
 int main() {
   namespace bm = brevinmarquest;
@@ -16,6 +17,8 @@ int main() {
       bm::standard_reading(),
       [&library](std::string& why) { return library.calls(why); },
       [](const char* name) { return std::fopen(name, "rb"); },
+      {bm::platform::arm_stop_signals, bm::platform::disarm_stop_signals,
+       bm::platform::stop_signal},
   };
   return bm::main_menu(console);
 }

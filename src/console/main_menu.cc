@@ -41,6 +41,9 @@ int main_menu(const session& s) {
     } else {
       say(s.output, "Unrecognized Input (Must be capitalized)\n");
     }
+    // The transfer has closed the device; the tool ends as the signal asked, but cleanly.
+    if (const int signal_number = stop_requested(s.stops))
+      return stopped_status_base + signal_number;
   }
 }
 

@@ -63,7 +63,8 @@ struct in_memory_session {
                       if (file == files.end()) return nullptr;
                       file->second.read = 0;
                       return fopencookie(&file->second, "rb", {read_memory_file, {}, {}, {}});
-                    }};
+                    },
+                    {}};
     const int status = main_menu(s);
     output.reset();
     diagnostics.reset();

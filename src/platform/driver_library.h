@@ -4,11 +4,12 @@
 #include <memory>
 #include <string>
 
+#include "platform/device_status.h"
+
 namespace brevinmarquest::platform {
 
-// What every driver call returns: 0 is success, anything else a failure code that is shown to
-// the user and never interpreted.
-using DeviceStatus = std::uint32_t;
+// The kinds of library a device is reached through; their failures have different causes.
+enum class library_kind { vendor, libftdi };
 
 // The three calls a link makes into a driver, bound all at once. Each is handed `state` back,
 // so a driver needs no globals.
@@ -22,12 +23,15 @@ struct driver_calls {
                         std::uint32_t* written);
   // Releases the device so that a later open can take it again.
   DeviceStatus (*close)(void* state, void* handle);
-  // Names the library these calls reach, and why any library preferred to it was passed over;
-  // for the user's eyes, valid as long as the table.
+  // The file name of the library these calls reach; valid as long as the table.
   const char* library;
-  // Plain words on the likely causes of the last open, which failed with `status`, and on their
-  // fixes; empty when there is nothing to say beyond the status.
-  std::string (*open_failure_advice)(void* state, DeviceStatus status);
+  // Which kind of library that is.
+  library_kind kind;
+  // Why a library preferred to this one was passed over; empty when none was. Valid as long as
+  // the table.
+  const char* passed_over;
+  // The library's own words on why the last open failed; null when the library has none.
+  std::string (*last_words)(void* state);
 };
 
 // The system's driver library: FTDI's D2XX library, or on systems that offer one, a fallback

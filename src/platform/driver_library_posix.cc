@@ -23,10 +23,6 @@ using ft_close_fn = DeviceStatus (*)(void* handle);
 
 using ft_functions = vendor_functions<ft_open_fn, ft_write_fn, ft_close_fn>;
 
-std::string vendor_advice(void* /*state*/, DeviceStatus status) {
-  return open_failure_causes(status);
-}
-
 struct module_closer {
   void operator()(void* module) const { dlclose(module); }
 };
@@ -94,14 +90,14 @@ struct driver_library::loaded {
   module_ptr module;
   ft_functions vendor{};
   libftdi_driver libftdi{};
-  std::string library;
+  // Why the vendor's library was passed over, for as long as libftdi1 stands in for it.
+  std::string vendor_why;
   driver_calls calls{};
 
   bool load_vendor(std::string& why) {
     module = load_bound(BREVINMARQUEST_VENDOR_LIBRARY, vendor_exports, vendor, why);
     if (!module) return false;
-    library = BREVINMARQUEST_VENDOR_LIBRARY;
-    calls = vendor_calls(vendor, library.c_str(), vendor_advice);
+    calls = vendor_calls(vendor, BREVINMARQUEST_VENDOR_LIBRARY);
     return true;
   }
 
@@ -109,8 +105,8 @@ struct driver_library::loaded {
   bool load_libftdi(const std::string& passed_over, std::string& why) {
     module = load_bound(BREVINMARQUEST_LIBFTDI_LIBRARY, libftdi_exports, libftdi.functions, why);
     if (!module) return false;
-    library = BREVINMARQUEST_LIBFTDI_LIBRARY " (used because " + passed_over + ")";
-    calls = libftdi_calls(libftdi, library.c_str());
+    vendor_why = passed_over;
+    calls = libftdi_calls(libftdi, BREVINMARQUEST_LIBFTDI_LIBRARY, vendor_why.c_str());
     return true;
   }
 };

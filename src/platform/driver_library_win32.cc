@@ -27,22 +27,6 @@ using ft_close_fn = DeviceStatus(WINAPI*)(void* handle);
 
 using ft_functions = vendor_functions<ft_open_fn, ft_write_fn, ft_close_fn>;
 
-// The vendor's codes for a device that is not there and for one that is taken.
-constexpr DeviceStatus device_not_found = 2;
-constexpr DeviceStatus device_not_opened = 3;
-
-std::string vendor_advice(void*, DeviceStatus status) {
-  if (status == device_not_found) {
-    return "no device found: plug the device in; if it is plugged in, install FTDI's D2XX "
-           "driver for it and plug it in again; see \"Using a real device\" in the README";
-  }
-  if (status == device_not_opened) {
-    return "the device was found but could not be opened: another program uses it; close that "
-           "program, or unplug the device and plug it in again";
-  }
-  return "";
-}
-
 struct module_closer {
   void operator()(HMODULE module) const { FreeLibrary(module); }
 };
@@ -118,7 +102,7 @@ const driver_calls* driver_library::calls(std::string& why) {
     return nullptr;
   }
   library->module = std::move(module);
-  library->calls = vendor_calls(library->functions, library_name, vendor_advice);
+  library->calls = vendor_calls(library->functions, library_name);
   loaded_ = std::move(library);
   return &loaded_->calls;
 }

@@ -8,15 +8,6 @@
 
 namespace brevinmarquest::platform {
 
-// The vendor's status numbers that libftdi's results are mapped onto.
-namespace ftdi_status {
-constexpr DeviceStatus ok = 0;
-constexpr DeviceStatus device_not_found = 2;
-constexpr DeviceStatus device_not_opened = 3;
-constexpr DeviceStatus io_error = 4;
-constexpr DeviceStatus other_error = 18;
-}  // namespace ftdi_status
-
 // libftdi's and libusb's own records; the tool only passes pointers to them along.
 struct ftdi_context;
 struct libusb_device;
@@ -58,11 +49,8 @@ struct libftdi_driver {
   std::string last_error;
 };
 
-// The driver calls for `driver`, under the name `library`, both outliving the table.
-driver_calls libftdi_calls(libftdi_driver& driver, const char* library);
-
-// Plain words on the likely causes of an open failing with the vendor status `status`, and on
-// their fixes; empty when there are none to give.
-std::string open_failure_causes(DeviceStatus status);
+// The driver calls for `driver`, under the name `library`, used because `passed_over`; all three
+// outlive the table.
+driver_calls libftdi_calls(libftdi_driver& driver, const char* library, const char* passed_over);
 
 }  // namespace brevinmarquest::platform

@@ -3,7 +3,6 @@
 // and with its own calling convention, which is why the pointer types are left to it.
 
 #include <cstdint>
-#include <string>
 
 #include "platform/driver_library.h"
 
@@ -22,8 +21,7 @@ struct vendor_functions {
 
 // The driver table over `functions`, which must outlive it, under the name `library`.
 template <typename Functions>
-driver_calls vendor_calls(Functions& functions, const char* library,
-                          std::string (*advice)(void* state, DeviceStatus status)) {
+driver_calls vendor_calls(Functions& functions, const char* library) {
   return {
       &functions,
       [](void* state, std::int32_t index, void** handle) {
@@ -35,7 +33,9 @@ driver_calls vendor_calls(Functions& functions, const char* library,
       },
       [](void* state, void* handle) { return static_cast<Functions*>(state)->close(handle); },
       library,
-      advice,
+      library_kind::vendor,
+      "",
+      nullptr,
   };
 }
 

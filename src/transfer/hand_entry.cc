@@ -31,7 +31,7 @@ void hand_entry(const session& s) {
   usb_link link;
   if (!usb_link_open(link, s)) return;
   char buffer[entry_capacity];
-  for (;;) {
+  while (!stop_requested(s.stops)) {
     say(s.output, "Enter a number between 0 and 255 (Q to quit): ");
     const token entry = next_token(s, buffer, sizeof buffer);
     if (entry.status == token_status::end_of_input || is_command(s, entry, "Q")) break;

@@ -19,17 +19,53 @@ void print_prompt(std::FILE* output) {
       "    Filename To Read (INCLUDE extension): ");
 }
 
+// The name as data: quoted, with every byte a terminal could act on written as an escape.
+std::string quoted(std::string_view name) {
+  std::string text = "\"";
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\') {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      text += escape;
+    } else {
+      text += c;
+    }
+  }
+  return text + "\"";
+}
+
 // Opens the named file and reads one byte ahead, so that a name that opens but cannot be read,
-// such as a directory, is refused before the device is touched.
-file_ptr open_bit_file(const session& s, std::string_view name) {
+// such as a directory, is refused before the device is touched. On failure `why` gives the
+// system's reason.
+file_ptr open_bit_file(const session& s, std::string_view name, std::string& why) {
   // No file name holds a NUL; the part before it must not be opened in its place.
-  if (name.find('\0') != std::string_view::npos) return nullptr;
+  if (name.find('\0') != std::string_view::npos) {
+    why = "a file name cannot hold a NUL byte";
+    return nullptr;
+  }
+  errno = 0;
   file_ptr file(s.open_file(std::string(name).c_str()));
-  if (!file) return nullptr;
-  const int first = std::getc(file.get());
-  if (std::ferror(file.get())) return nullptr;
-  if (first != EOF) std::ungetc(first, file.get());
-  return file;
+  if (file) {
+    const int first = std::getc(file.get());
+    if (!std::ferror(file.get())) {
+      if (first != EOF) std::ungetc(first, file.get());
+      return file;
+    }
+  }
+  why = errno ? std::strerror(errno) : "unknown reason";
+  return nullptr;
+}
+
+// Says on standard error why the file named by `name` was refused.
+void explain_refused(const session& s, const token& name, const std::string& why) {
+  if (name.status == token_status::too_long) {
+    say(s.diagnostics, "brevinmarquest: a file name is at most %d characters long\n",
+        static_cast<int>(name_capacity - 1));
+    return;
+  }
+  say(s.diagnostics, "brevinmarquest: cannot open %s: %s\n", quoted(name.text).c_str(),
+      why.c_str());
 }
 
 }  // namespace
@@ -38,7 +74,7 @@ bool send_file(const session& s, std::FILE* file) {
   usb_link link;
   if (!usb_link_open(link, s)) return false;
   int byte = std::getc(file);
-  for (; byte != EOF; byte = std::getc(file)) {
+  for (; byte != EOF && !stop_requested(s.stops); byte = std::getc(file)) {
     say(s.output, "%i ", byte);
     // A transfer whose progress nobody can see any more stops as a failed one, so that the
     // session ends promptly rather than after the whole file.
@@ -61,9 +97,12 @@ void load_bit_file(const session& s) {
     print_prompt(s.output);
     const token name = next_token(s, buffer, sizeof buffer);
     if (name.status == token_status::end_of_input || is_command(s, name, "C")) return;
-    const file_ptr file = name.status == token_status::read ? open_bit_file(s, name.text) : nullptr;
+    std::string why;
+    const file_ptr file =
+        name.status == token_status::read ? open_bit_file(s, name.text, why) : nullptr;
     if (!file) {
       say(s.output, "No such file\n");
+      explain_refused(s, name, why);
       continue;
     }
     const int length = static_cast<int>(name.text.size());
@@ -72,6 +111,7 @@ void load_bit_file(const session& s) {
       return;
     }
     say(s.output, "ERROR SENDING %.*s\n", length, name.text.data());
+    if (stop_requested(s.stops)) return;
   }
 }
 

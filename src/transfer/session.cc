@@ -13,6 +13,8 @@ token next_token(const session& s, char* buffer, std::size_t capacity) {
   return s.reading.read_token(s.input, buffer, capacity);
 }
 
+int stop_requested(const stop_requests& stops) { return stops.requested ? stops.requested() : 0; }
+
 bool is_command(const session& s, const token& t, const char* word) {
   return t.status == token_status::read && s.reading.token_is(t.text, word);
 }

@@ -39,6 +39,17 @@ using driver_source = std::function<const platform::driver_calls*(std::string& w
 // Opens a named file for binary reading; null when it cannot.
 using file_opener = std::function<std::FILE*(const char* name)>;
 
+// How a transfer learns that the user asked it to stop (Ctrl-C). The tool asks the system; a
+// test supplies its own. Null members mean that no stop ever comes.
+struct stop_requests {
+  // Starts catching stops; called once a device is open.
+  void (*arm)();
+  // Hands stops back to the system, which ends the tool on them; called once it is closed.
+  void (*disarm)();
+  // The signal number of the stop that was asked for, or 0; it stays set once asked.
+  int (*requested)();
+};
+
 // Everything one run of the dialogue talks to. None of it is global, so a test can play a whole
 // session in-process on its own input, output, files and driver.
 struct session {
@@ -46,7 +57,7 @@ struct session {
   std::FILE* input;
   // Where every console text goes, flushed the moment it is printed.
   std::FILE* output;
-  // One-line explanations for the user beside the console texts; never part of the dialogue.
+  // Explanations for the user beside the console texts; never part of the dialogue.
   std::FILE* diagnostics;
   // The console routines the dialogues read with.
   console_reading reading;
@@ -54,6 +65,8 @@ struct session {
   driver_source driver;
   // How the load dialog opens a file.
   file_opener open_file;
+  // Where the transfer loops look, between writes, for the user's stop.
+  stop_requests stops;
 };
 
 // The C locale's white space, fixed here so that no locale can change what ends a token or
@@ -69,6 +82,9 @@ using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 // Reads the next token for a dialogue. Once the console output has failed nobody can follow the
 // dialogue any more, so input counts as ended and every loop winds down.
 token next_token(const session& s, char* buffer, std::size_t capacity);
+
+// The signal number of the stop the user asked for, or 0.
+int stop_requested(const stop_requests& stops);
 
 // True when `t` was read whole and is the command `word`.
 bool is_command(const session& s, const token& t, const char* word);

@@ -1,18 +1,47 @@
 #include "transfer/usb_link.h"
 
+#include <csignal>
 #include <string>
+
+#include "platform/open_advice.h"
+#include "platform/system.h"
 
 namespace brevinmarquest {
 namespace {
 
 constexpr std::int32_t device_index = 0;
 
-// One line beside the console text, so that the user learns where to look.
+// Explains a failed open after the console's ERROR line: what failed, with the library used,
+// then the fix. The loader's own words are quoted whole.
 void explain_open_failure(const session& s, const platform::driver_calls& driver,
                           platform::DeviceStatus status) {
-  const std::string advice = driver.open_failure_advice(driver.state, status);
-  say(s.diagnostics, "brevinmarquest: %s could not open device %d (code %u)%s%s\n", driver.library,
-      device_index, status, advice.empty() ? "" : ": ", advice.c_str());
+  const platform::open_advice advice = platform::advice_for(platform::running_system(), driver.kind,
+                                                            status, platform::this_udev_rule());
+  std::string failed = driver.library;
+  if (*driver.passed_over) failed += std::string(" (used because ") + driver.passed_over + ")";
+  failed += " could not open device " + std::to_string(device_index) + " (code " +
+            std::to_string(status) + ")";
+  // The library's own words say more than a guess at the causes, and keep the line short.
+  const std::string words = driver.last_words ? driver.last_words(driver.state) : "";
+  if (!words.empty()) {
+    failed += ": libftdi says \"" + words + "\"";
+  } else if (!advice.causes.empty()) {
+    failed += ": " + advice.causes;
+  }
+  say(s.diagnostics, "brevinmarquest: %s\n", failed.c_str());
+  if (!advice.fix.empty()) say(s.diagnostics, "brevinmarquest: fix: %s\n", advice.fix.c_str());
+}
+
+void explain_missing_driver(const session& s, const std::string& why) {
+  const platform::open_advice advice =
+      platform::advice_for(platform::running_system(), platform::library_kind::vendor,
+                           platform::device_status::no_driver_library, platform::this_udev_rule());
+  say(s.diagnostics, "brevinmarquest: no driver library could be loaded: %s\n", why.c_str());
+  say(s.diagnostics, "brevinmarquest: fix: %s\n", advice.fix.c_str());
+}
+
+const char* signal_name(int signal_number) {
+  return signal_number == SIGTERM ? "SIGTERM" : signal_number == SIGINT ? "SIGINT" : "a signal";
 }
 
 }  // namespace
@@ -21,19 +50,20 @@ bool usb_link_open(usb_link& link, const session& s) {
   std::string why;
   const platform::driver_calls* driver = s.driver(why);
   if (!driver) {
-    say(s.diagnostics, "brevinmarquest: %s\n", why.c_str());
-    say(s.output, "ERROR opening USB!  Code %u.\n", driver_missing_status);
+    say(s.output, "ERROR opening USB!  Code %u.\n", platform::device_status::no_driver_library);
+    explain_missing_driver(s, why);
     return false;
   }
   void* handle = nullptr;
   const platform::DeviceStatus status = driver->open_by_index(driver->state, device_index, &handle);
-  if (status != 0) {
-    explain_open_failure(s, *driver, status);
+  if (status != platform::device_status::ok) {
     say(s.output, "ERROR opening USB!  Code %u.\n", status);
+    explain_open_failure(s, *driver, status);
     return false;
   }
+  if (s.stops.arm) s.stops.arm();
   say(s.output, "USB Interface Opened Successfully!\n");
-  link = usb_link{driver, handle, 0, s.output};
+  link = usb_link{driver, handle, 0, s.output, s.diagnostics, &s.stops};
   return true;
 }
 
@@ -49,7 +79,7 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte) {
     say(link.output, "ERROR! Only %u of 1 bytes written successfully.  Aborting...\n", written);
     return false;
   }
-  if (status != 0) {
+  if (status != platform::device_status::ok) {
     say(link.output, "ERROR writing data!  Code %u.  Aborting...\n", status);
     return false;
   }
@@ -58,6 +88,13 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte) {
 
 void usb_link_close(usb_link& link) {
   link.driver->close(link.driver->state, link.handle);
+  if (link.stops->disarm) link.stops->disarm();
+  if (const int signal_number = stop_requested(*link.stops)) {
+    say(link.diagnostics,
+        "brevinmarquest: stopped by %s: %llu bytes sent in this transfer, and the device is "
+        "closed\n",
+        signal_name(signal_number), static_cast<unsigned long long>(link.total));
+  }
 }
 
 }  // namespace brevinmarquest

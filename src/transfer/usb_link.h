@@ -8,10 +8,6 @@
 
 namespace brevinmarquest {
 
-// The status shown in "ERROR opening USB!" when no driver library could be loaded at all. The
-// vendor's own codes are small numbers, so this one cannot be mistaken for one of them.
-constexpr platform::DeviceStatus driver_missing_status = 1000;
-
 // An open connection with device 0, owned by the transfer that opened it.
 struct usb_link {
   // The driver the link was opened through.
@@ -22,6 +18,10 @@ struct usb_link {
   std::uint64_t total = 0;
   // Where the link prints its messages.
   std::FILE* output = nullptr;
+  // Where it explains to the user what the console messages cannot say.
+  std::FILE* diagnostics = nullptr;
+  // Armed while the device is open, so that a stop lets the transfer close it.
+  const stop_requests* stops = nullptr;
 };
 
 // Opens device 0 and says so; on false the link printed why and there is nothing to close.
@@ -30,7 +30,8 @@ bool usb_link_open(usb_link& link, const session& s);
 // Writes one byte and shows the running total; false means the transfer must stop.
 bool usb_link_send_byte(usb_link& link, unsigned char byte);
 
-// Closes the device; exactly once after every open that gave true.
+// Closes the device; exactly once after every open that gave true. After a stop it tells the
+// user how far the transfer got.
 void usb_link_close(usb_link& link);
 
 }  // namespace brevinmarquest

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "fake_driver.h"
+#include "platform/open_advice.h"
+#include "platform/system.h"
 
 namespace brevinmarquest {
 namespace {
@@ -27,7 +29,8 @@ class UsbLink : public ::testing::Test {
   file_ptr output{std::tmpfile()};
   file_ptr diagnostics{std::tmpfile()};
   session console{
-      nullptr, output.get(), diagnostics.get(), {}, [this](std::string&) { return &calls; }, {}};
+      nullptr, output.get(), diagnostics.get(), {}, [this](std::string&) { return &calls; }, {},
+      {}};
   usb_link link;
 
   std::string printed() { return contents_of(output.get()); }
@@ -102,25 +105,37 @@ TEST_F(UsbLink, CountsReportsAndStopsAsTheDriverAnswers) {
   }
 }
 
-TEST_F(UsbLink, AFailedOpenNamesTheLibraryAndItsAdviceInOneLineApart) {
+// What failed comes after the console's line that it explains, then the fix: two lines at most.
+TEST_F(UsbLink, AFailedOpenIsExplainedAfterTheConsoleLineWithTheLibraryThenTheFix) {
+  console.diagnostics = output.get();
   fake.open_script = {2, 5};
   EXPECT_FALSE(usb_link_open(link, console));
   EXPECT_FALSE(usb_link_open(link, console));
-  EXPECT_EQ(printed(), "ERROR opening USB!  Code 2.\nERROR opening USB!  Code 5.\n");
-  EXPECT_EQ(contents_of(diagnostics.get()),
-            "brevinmarquest: fake.so could not open device 0 (code 2): plug it in\n"
-            "brevinmarquest: fake.so could not open device 0 (code 5)\n");
+  const platform::open_advice advice = platform::advice_for(
+      platform::running_system(), platform::library_kind::vendor, 2, platform::this_udev_rule());
+  EXPECT_EQ(printed(),
+            "ERROR opening USB!  Code 2.\n"
+            "brevinmarquest: fake.so could not open device 0 (code 2): " +
+                advice.causes + "\nbrevinmarquest: fix: " + advice.fix +
+                "\n"
+                "ERROR opening USB!  Code 5.\n"
+                "brevinmarquest: fake.so could not open device 0 (code 5)\n");
 }
 
-TEST_F(UsbLink, ReportsAMissingDriverOnTheConsoleAndExplainsItApart) {
+TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
+  console.diagnostics = output.get();
   console.driver = [](std::string& why) -> const platform::driver_calls* {
     why = "cannot load libftd2xx.so: not found";
     return nullptr;
   };
   EXPECT_FALSE(usb_link_open(link, console));
-  EXPECT_EQ(printed(), "ERROR opening USB!  Code 1000.\n");
-  EXPECT_EQ(contents_of(diagnostics.get()),
-            "brevinmarquest: cannot load libftd2xx.so: not found\n");
+  const platform::open_advice advice = platform::advice_for(
+      platform::running_system(), platform::library_kind::vendor, 1000, platform::this_udev_rule());
+  EXPECT_EQ(printed(),
+            "ERROR opening USB!  Code 1000.\n"
+            "brevinmarquest: no driver library could be loaded: cannot load libftd2xx.so: not "
+            "found\nbrevinmarquest: fix: " +
+                advice.fix + "\n");
 }
 
 TEST_F(UsbLink, TheTotalDoesNotWrapAfterFourGibibytes) {
