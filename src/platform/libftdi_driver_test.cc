@@ -117,12 +117,13 @@ TEST_F(LibftdiDriver, FailedOpensAnswerInTheVendorsNumbersAndLeaveNothingOpen) {
     int found;
     int open_result;
     DeviceStatus status;
+    const char* words;
   } const cases[] = {
-      {true, 1, 0, 18},    // libftdi or libusb cannot start
-      {false, -5, 0, 18},  // the device list cannot be read
-      {false, 0, 0, 2},    // nothing plugged in
-      {false, 1, -8, 3},   // no permission
-      {false, 2, -5, 3},   // the serial driver keeps the interface
+      {true, 1, 0, 18, "ftdi_new failed"},  // libftdi or libusb cannot start
+      {false, -5, 0, 18, ""},               // the device list cannot be read
+      {false, 0, 0, 2, ""},                 // nothing plugged in
+      {false, 1, -8, 3, ""},                // no permission
+      {false, 2, -5, 3, ""},                // the serial driver keeps the interface
   };
   for (const auto& c : cases) {
     fake = {};
@@ -130,6 +131,7 @@ TEST_F(LibftdiDriver, FailedOpensAnswerInTheVendorsNumbersAndLeaveNothingOpen) {
     fake.found = c.found;
     fake.open_result = c.open_result;
     EXPECT_EQ(open(), c.status) << "found " << c.found << ", open " << c.open_result;
+    EXPECT_EQ(last_words(), c.words);
     EXPECT_EQ(fake.contexts_alive, 0);
     EXPECT_EQ(fake.lists_alive, 0);
   }
