@@ -1,6 +1,6 @@
 // Plays one whole session per input through main_menu, on in-memory standard input and output,
 // a fake driver and a small in-memory file system, all drawn from the input, and aborts when the
-// session breaks one of the promises listed in the README's fuzzing section.
+// session breaks one of the promises listed in doc/developing.md's fuzzing section.
 //
 // Input layout: the bytes up to the first "\n--- " are standard input. Every "\n--- " starts a
 // part whose first line is its header: "driver" makes the rest the driver's script; any other
