@@ -295,7 +295,7 @@ DeviceStatus open_device(void* state, std::int32_t index, void** handle) {
 }
 
 void check_sent_byte(world& w, unsigned char byte) {
-  link_state& link = w.link;
+  const link_state& link = w.link;
   if (link.sending) {
     const opened_file& opening = *link.sending;
     require(link.writes < opening.delivered, "only bytes read from the file are sent");

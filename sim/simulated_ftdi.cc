@@ -11,13 +11,14 @@
 //   BREVINMARQUEST_SIM_FTDI_OPEN       what ftdi_usb_open_dev returns (0, the default, opens)
 //   BREVINMARQUEST_SIM_FAIL_WRITE      number N: the N-th ftdi_write_data call since loading
 //                                      fails with -1
+#include <algorithm>
 #include <cstdio>
 
 #include "sim/stand_in.h"
 
 namespace {
 
-constexpr int max_devices = 8;
+constexpr long long max_devices = 8;
 
 struct settings {
   std::FILE* received = nullptr;
@@ -58,7 +59,7 @@ void configure() {
   config.received = stand_in::append_file("BREVINMARQUEST_SIM_RECEIVED");
   config.log = stand_in::append_file("BREVINMARQUEST_SIM_LOG");
   config.devices = stand_in::environment_number("BREVINMARQUEST_SIM_FTDI_DEVICES", 1);
-  if (config.devices > max_devices) config.devices = max_devices;
+  config.devices = std::min(config.devices, max_devices);
   config.open_result = stand_in::environment_number("BREVINMARQUEST_SIM_FTDI_OPEN", 0);
   config.fail_write = static_cast<unsigned long long>(
       stand_in::environment_number("BREVINMARQUEST_SIM_FAIL_WRITE", 0));

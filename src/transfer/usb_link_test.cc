@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <string>
@@ -63,7 +64,7 @@ struct file_closer {
 };
 
 std::string contents_of(std::FILE* file) {
-  std::rewind(file);
+  std::fseek(file, 0, SEEK_SET);
   std::string text;
   for (int c = std::getc(file); c != EOF; c = std::getc(file)) text += static_cast<char>(c);
   return text;
