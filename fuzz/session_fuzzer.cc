@@ -1,6 +1,6 @@
 // Plays one whole session per input through main_menu, on in-memory standard input and output,
 // a fake driver and a small in-memory file system, all drawn from the input, and aborts when the
-// session breaks one of the promises listed in the README's fuzzing section.
+// session breaks one of the promises listed in doc/developing.md's fuzzing section.
 //
 // Input layout: the bytes up to the first "\n--- " are standard input. Every "\n--- " starts a
 // part whose first line is its header: "driver" makes the rest the driver's script; any other
@@ -295,7 +295,7 @@ DeviceStatus open_device(void* state, std::int32_t index, void** handle) {
 }
 
 void check_sent_byte(world& w, unsigned char byte) {
-  link_state& link = w.link;
+  const link_state& link = w.link;
   if (link.sending) {
     const opened_file& opening = *link.sending;
     require(link.writes < opening.delivered, "only bytes read from the file are sent");

@@ -1,28 +1,22 @@
 #!/usr/bin/env bash
-# Builds the Debian package into build-package, checks it with lintian, then installs it on this
-# machine, runs the installed tool from PATH on the simulated device, finds its manual page,
-# purges it and checks that none of its files is left. The machine is given back as it was,
-# whatever fails on the way.
+# Builds the Debian package with the README's own recipe, checks it with lintian, then installs
+# it on this machine as the README says, runs the installed tool from PATH on the simulated
+# device, finds its manual page, purges it and checks that none of its files is left. The
+# machine is given back as it was, whatever fails on the way.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/common.sh
+source "$(dirname "$0")/common.sh"
+cd "$root"
 
 deb_name=brevinmarquest
 folder=build-package
 
 ensure_packages cmake g++ make python3 dpkg-dev lintian man-db groff-base file gzip
 
-build_package() {
-  # Debian's own hardening flags, given on every run since CMake reads them only once.
-  local flags
-  flags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)
-  local CXXFLAGS CPPFLAGS LDFLAGS
-  eval "$flags"
-  rm -f "$folder"/${deb_name}_*.deb
-  build "$folder" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF \
-    -DCMAKE_CXX_FLAGS="$CXXFLAGS $CPPFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
-    -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS"
-  (cd "$folder" && cpack -G DEB >/dev/null)
+# The command lines of the README's section "From the Debian package", as printed there.
+readme_recipe() {
+  awk '$0 == "### From the Debian package" { on = 1; next }
+       on && /^#/ { exit }
+       on && /^    / { print substr($0, 5) }' README.md
 }
 
 check_package_file() {
@@ -97,8 +91,7 @@ check_installed() {
   tool=$(command -v brevinmarquest) || { echo "brevinmarquest is not on PATH"; return 1; }
   file -L "$tool" | grep -q ', stripped' || { echo "$tool is not stripped"; return 1; }
   cmake --install "$folder" --component sim --prefix "$work/sim" >/dev/null
-  local sim_dir
-  sim_dir=$(dirname "$(find "$work/sim" -name libftd2xx.so)")
+  local sim_dir=$work/sim/lib/brevinmarquest/sim
   python3 tests/run_transcripts.py --tool "$tool" --sim-dir "$sim_dir" tests/package/installed.test
   local page
   page=$(MAN_DISABLE_SECCOMP=1 man -w brevinmarquest) || { echo "man -w does not find the page"; return 1; }
@@ -122,8 +115,9 @@ check_nothing_left() {
   return "$leftovers"
 }
 
-build_package
-deb=$(ls "$folder"/${deb_name}_*.deb)
+recipe=$(readme_recipe)
+[ -n "$recipe" ] || { echo "README.md has no command under \"From the Debian package\""; exit 1; }
+deb=$(scripts/build-package | tail -n 1)
 check_package_file "$deb"
 check_no_stand_ins "$deb"
 can_change_machine || exit 0
@@ -135,12 +129,11 @@ paths_in_package "$deb" | while read -r path; do
   if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
 done >"$work/existed-before"
 lift_dpkg_excludes
-echo "installing $deb on this machine; it is purged again at the end"
-# A copy apt's unprivileged downloader can read, wherever the tree lies. What the package only
-# recommends is left out, so that the purge gives the machine back as it was.
-cp "$deb" "$work/"
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -q -y --no-install-recommends "$work/$(basename "$deb")"
+echo "installing $deb on this machine with the README's recipe; it is purged again at the end:"
+echo "$recipe"
+# What the package recommends is installed for this stage beforehand, so that the purge gives the
+# machine back as it was.
+DEBIAN_FRONTEND=noninteractive bash -euo pipefail -c "$recipe" </dev/null
 dpkg -L "$deb_name" | grep -vx '/\.' >"$work/installed-files"
 check_installed
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -q -y "$deb_name"

@@ -70,6 +70,9 @@ ANY = "\x01"
 PLACEHOLDER = re.compile(r"\{([a-z]+|.\*\d+)\}")
 ONLY_PLACEHOLDERS = re.compile(r"^(\{([a-z]+|.\*\d+)\})+$")
 CHUNK = 1 << 20
+# Whatever the caller set for the loader could lead the tool to the machine's own drivers.
+LOADER_VARIABLES = ("LD_LIBRARY_PATH", "LD_PRELOAD", "DYLD_LIBRARY_PATH",
+                    "DYLD_FALLBACK_LIBRARY_PATH", "DYLD_INSERT_LIBRARIES", "WINEPATH")
 
 
 def expand(match):
@@ -356,7 +359,8 @@ def run_case(case, args):
                 os.chmod(os.path.join(folder, expand_name(name.split(None, 1)[1])), 0)
         received, log = os.path.join(folder, ".received"), os.path.join(folder, ".calls")
         env = dict(os.environ, BREVINMARQUEST_SIM_RECEIVED=received, BREVINMARQUEST_SIM_LOG=log)
-        env.pop("LD_LIBRARY_PATH", None)
+        for name in LOADER_VARIABLES + (args.path_variable,):
+            env.pop(name, None)
         libraries = [name.split()[1:] for name in sections if name.split()[0] == "libraries"]
         if libraries:
             build = os.path.dirname(args.sim_dir)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ namespace {
 file_ptr input_of(const std::string& bytes) {
   file_ptr file(std::tmpfile());
   std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-  std::rewind(file.get());
+  std::fseek(file.get(), 0, SEEK_SET);
   return file;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -11,7 +12,7 @@
 
 namespace brevinmarquest {
 
-enum class token_status {
+enum class token_status : std::uint8_t {
   read,          // a whole token was read
   too_long,      // a token was consumed whole but did not fit; it counts as one failed read
   end_of_input,  // no token came before the input ended

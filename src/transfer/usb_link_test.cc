@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,7 @@ using platform::DeviceStatus;
 using testing::fake_driver;
 
 std::string contents_of(std::FILE* file) {
-  std::rewind(file);
+  std::fseek(file, 0, SEEK_SET);
   std::string text;
   for (int c = std::getc(file); c != EOF; c = std::getc(file)) text += static_cast<char>(c);
   return text;
