@@ -44,7 +44,8 @@ struct in_memory_session {
   std::string printed;
   std::string explained;
 
-  int play(std::string typed) {
+  int play(const std::string& typed_text) {
+    std::string typed = typed_text;
     const platform::driver_calls calls = device.calls();
     char* output_text = nullptr;
     char* diagnostics_text = nullptr;
