@@ -4,33 +4,31 @@ printed, the bytes the device received and its exit status with the cases in .te
 
 A .test file holds cases. Each starts with a line "=== title"; lines before its first section
 are comments. A line "--- name" starts a section, "--- name: line" one that starts with that line:
-  stdin             what is typed; a line break ends every line
-  stdin bytes       decimal byte values typed after the stdin section
+  stdin             what is typed, a line break after every line
+  stdin bytes       decimal byte values typed after that
   stdin stays open  standard input is not closed: the tool has to end on its own
-  stdout            exactly what the tool prints
-  stdout ends       the text standard output must end with, in place of stdout
+  stdout            exactly what the tool prints; "stdout ends": what it must end with instead
   stdout closed     the tool starts with standard output closed
-  stdout broken     standard output is a pipe that is read only as far as the stdout section goes
-                    and then closed (at once when that section is empty)
+  stdout broken     standard output is a pipe read only as far as the stdout section goes, then
+                    closed (at once when that section is empty)
   sigpipe ignored   the tool starts with the broken-pipe signal ignored
-  stderr            exactly the lines it writes to standard error, in order
-  device            decimal byte values the device must receive (none when the section is absent)
-  device prefix     the device must receive a start of these bytes, but not all of them
+  stderr            exactly the lines the tool writes to standard error, in order
+  device            decimal byte values the device must receive (none when absent); "device
+                    prefix": it must receive a start of these bytes, but not all of them
   exit              the exit status (0 when absent, below 0 when a signal ended the tool)
   max rss           the most memory the tool may take, in MiB
   env               NAME=value lines for the simulated device
-  file NAME         a file in the case's working folder, as decimal byte values
-  dir NAME          a folder in the case's working folder
-  fifo NAME         a FIFO in the case's working folder, fed these byte values once opened
+  file NAME         a file of these decimal byte values in the case's working folder; "dir NAME":
+                    a folder there; "fifo NAME": a FIFO there, fed these byte values once opened
   unreadable NAME   NAME loses its read permission (the case is skipped as root, who reads it)
   shrink NAME N     once the device has received a byte, the file NAME is cut to N bytes
-  signal NAME N     once the device has received N bytes, the signal SIGNAME is sent to the tool;
-                    the device's call log must then end with a close right after the last write
+  signal NAME N     once the device has received N bytes, SIGNAME is sent to the tool; the
+                    device's call log must then end with a close right after the last write
   without driver    the simulated device is not on the loader's path; the --no-driver-dir folder
                     is, when given, to hide the system's own libraries as well
   libraries NAME..  the build's folders NAME... are the loader's path instead
-  chips             emulated FTDI chips, one a line in plug-in order, that the tool reaches through
-                    the system's libftdi1 and libusb (see usb_chips.py; the section may be empty);
+  chips             emulated FTDI chips, one a line in plug-in order, reached through the
+                    system's libftdi1 and libusb (see usb_chips.py; the section may be empty);
                     device then means the bytes the chips received
   usb               exactly what the chips saw, as usb_chips.py logs it
 In texts and names, {banner}, {menu}, {load}, {entry} and {unrecognized} (its line and the menu)
