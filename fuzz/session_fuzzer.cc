@@ -14,6 +14,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,13 +44,10 @@ constexpr std::size_t longest_token = 99;
 constexpr std::size_t hand_entry_capacity = 3;
 constexpr int largest_byte = 255;
 
-[[noreturn]] void broken(const char* promise) {
+void require(bool kept, const char* promise) {
+  if (kept) return;
   std::fprintf(stderr, "session broke its promise: %s\n", promise);
   std::abort();
-}
-
-void require(bool kept, const char* promise) {
-  if (!kept) broken(promise);
 }
 
 bool is_white_space(char c) {
@@ -90,6 +88,15 @@ struct link_state {
   bool failed = false;
 };
 
+// What follows the last line break; no break at all wraps npos + 1 round to 0, the whole text.
+std::string_view last_line(std::string_view text) { return text.substr(text.rfind('\n') + 1); }
+
+// The last line that a line break ended, or nothing.
+std::string_view last_whole_line(std::string_view text) {
+  const std::size_t end = text.rfind('\n');
+  return end == std::string_view::npos ? std::string_view{} : last_line(text.substr(0, end));
+}
+
 // Everything one session talks to, drawn from one fuzzer input.
 struct world {
   std::string input_bytes;
@@ -121,14 +128,8 @@ struct world {
     return byte;
   }
 
-  std::string_view output() const { return printed; }
-
   // The part of the current output line printed so far.
-  std::string_view open_line() const {
-    const std::string_view text = output();
-    const std::size_t end = text.rfind('\n');
-    return end == std::string_view::npos ? text : text.substr(end + 1);
-  }
+  std::string_view open_line() const { return last_line(printed); }
 
   opened_file* file_being_read() {
     const auto open = std::find_if(openings.begin(), openings.end(),
@@ -138,46 +139,39 @@ struct world {
 };
 
 std::optional<std::size_t> offset_from(std::string_view text) {
-  if (text.empty() || text.size() > 6) return std::nullopt;
   std::size_t offset = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    offset = offset * 10 + static_cast<std::size_t>(c - '0');
+  const char* end = text.data() + text.size();
+  if (text.size() > 6 || std::from_chars(text.data(), end, offset).ptr != end || text.empty()) {
+    return std::nullopt;
   }
   return offset;
 }
 
 void add_part(world& w, std::string_view part) {
-  const std::size_t header_end = part.find('\n');
-  const std::string_view header = part.substr(0, header_end);
-  const std::string_view body =
-      header_end == std::string_view::npos ? std::string_view{} : part.substr(header_end + 1);
-  const std::size_t blank = header.find(' ');
+  const std::string_view header = part.substr(0, part.find('\n'));
+  const std::string_view body = part.substr(std::min(header.size() + 1, part.size()));
+  const std::string_view name = header.substr(0, header.find(' '));
+  const bool numbered = name.size() < header.size();
+  const auto offset = numbered ? offset_from(header.substr(name.size() + 1)) : std::nullopt;
   if (header == "driver") {
     w.script = body;
-    return;
+  } else if (name == "output" && numbered) {
+    w.output_fails_at = offset;
+  } else {
+    w.files.push_back({std::string(name), std::string(body), offset});
   }
-  if (blank != std::string_view::npos && header.substr(0, blank) == "output") {
-    w.output_fails_at = offset_from(header.substr(blank + 1));
-    return;
-  }
-  fake_file file{std::string(header.substr(0, blank)), std::string(body), std::nullopt};
-  if (blank != std::string_view::npos) file.fails_at = offset_from(header.substr(blank + 1));
-  w.files.push_back(std::move(file));
 }
 
 // Hand entry converts an entry as a signed decimal up to the first non-digit.
 std::optional<int> typed_value(std::string_view entry) {
-  std::size_t at = 0;
   const bool negative = !entry.empty() && entry[0] == '-';
-  if (!entry.empty() && (entry[0] == '-' || entry[0] == '+')) at = 1;
+  if (!entry.empty() && (negative || entry[0] == '+')) entry.remove_prefix(1);
   int magnitude = 0;
-  for (; at < entry.size() && entry[at] >= '0' && entry[at] <= '9'; ++at) {
-    magnitude = magnitude * 10 + (entry[at] - '0');
+  for (; !entry.empty() && entry[0] >= '0' && entry[0] <= '9'; entry.remove_prefix(1)) {
+    magnitude = magnitude * 10 + (entry[0] - '0');
   }
-  const int value = negative ? -magnitude : magnitude;
-  if (value < 0 || value > largest_byte) return std::nullopt;
-  return value;
+  if ((negative && magnitude != 0) || magnitude > largest_byte) return std::nullopt;
+  return magnitude;
 }
 
 std::vector<int> typed_values_of(std::string_view input) {
@@ -221,19 +215,11 @@ ssize_t read_file(void* cookie, char* buffer, std::size_t size) {
   return static_cast<ssize_t>(count);
 }
 
-std::string_view last_whole_line(std::string_view text) {
-  const std::size_t end = text.rfind('\n');
-  if (end == std::string_view::npos) return {};
-  const std::size_t previous = end == 0 ? std::string_view::npos : text.rfind('\n', end - 1);
-  const std::size_t start = previous == std::string_view::npos ? 0 : previous + 1;
-  return text.substr(start, end - start);
-}
-
 // The dialog prints its verdict on a file before it closes it.
 void check_verdict(const world& w, const opened_file& opening) {
   if (w.output_failed) return;
   const bool reported =
-      last_whole_line(w.output()) == opening.file->name + std::string(success_suffix);
+      last_whole_line(w.printed) == opening.file->name + std::string(success_suffix);
   const bool sent_cleanly = opening.linked && opening.link_sent_all && !opening.read_failed;
   require(reported == sent_cleanly, "a file is reported sent exactly when all of it was sent");
 }
@@ -252,10 +238,7 @@ FILE* open_fake_file(world& w, const char* name) {
     auto opening = std::make_unique<opened_file>();
     opening->owner = &w;
     opening->file = &file;
-    cookie_io_functions_t functions{};
-    functions.read = read_file;
-    functions.close = close_file;
-    FILE* stream = fopencookie(opening.get(), "rb", functions);
+    FILE* stream = fopencookie(opening.get(), "rb", {read_file, nullptr, nullptr, close_file});
     if (stream) w.openings.push_back(std::move(opening));
     return stream;
   }
@@ -270,12 +253,6 @@ ssize_t write_output(void* cookie, const char* text, std::size_t size) {
   if (!w.output_failed) w.read_when_output_failed = std::ftell(w.input);
   w.output_failed = true;
   return -1;
-}
-
-FILE* open_output(world& w) {
-  cookie_io_functions_t functions{};
-  functions.write = write_output;
-  return fopencookie(&w, "w", functions);
 }
 
 // The fake driver's calls.
@@ -344,53 +321,32 @@ DeviceStatus close_device(void* state, void* handle) {
   return 0;
 }
 
-void fill_driver(world& w) {
-  w.calls.state = &w;
-  w.calls.open_by_index = open_device;
-  w.calls.write = write_device;
-  w.calls.close = close_device;
-  w.calls.library = "the fuzzer's fake driver";
-  w.calls.passed_over = "";
-}
-
 // Checks made once the session has ended.
-
-std::vector<std::string_view> lines_of(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-bool ends_with(std::string_view text, std::string_view end) {
-  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
 
 void check_output(const world& w) {
   std::vector<std::string_view> totals;
-  for (const std::string_view line : lines_of(w.output())) {
+  for (std::string_view rest = w.printed; !rest.empty();) {
+    const std::string_view line = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(std::min(line.size() + 1, rest.size()));
     require(line.size() <= longest_text + longest_token, "no output line is over-long");
-    if (ends_with(line, total_suffix)) totals.push_back(line);
+    if (line.size() >= total_suffix.size() &&
+        line.substr(line.size() - total_suffix.size()) == total_suffix) {
+      totals.push_back(line);
+    }
   }
   if (w.output_failed) return;
   require(totals.size() == w.expected_totals.size(), "one total line per write");
-  for (std::size_t i = 0; i < totals.size(); ++i) {
-    require(totals[i] == w.expected_totals[i],
-            "each total counts the bytes reported since the open");
-  }
+  require(std::equal(totals.begin(), totals.end(), w.expected_totals.begin()),
+          "each total counts the bytes reported since the open");
 }
 
-void check_end(const world& w, int status, FILE* input) {
+void check_end(const world& w, int status) {
   require(status == 0 || status == input_ended_status, "the session ends with 0 or 1");
   if (status == input_ended_status) {
-    require(std::feof(input) || w.output_failed, "status 1 means the input or output ended");
+    require(std::feof(w.input) || w.output_failed, "status 1 means the input or output ended");
   }
   if (w.output_failed) {
-    require(std::ftell(input) == w.read_when_output_failed,
+    require(std::ftell(w.input) == w.read_when_output_failed,
             "nothing more is read once nobody can see the dialogue");
   }
   require(!w.link.open, "every opened device is closed");
@@ -401,30 +357,28 @@ void check_end(const world& w, int status, FILE* input) {
 void play(std::string_view data) {
   world w;
   parse(w, data);
-  fill_driver(w);
+  w.calls = {&w, open_device, write_device, close_device, "the fuzzer's fake driver", {}, "", {}};
   FILE* input = fmemopen(w.input_bytes.data(), w.input_bytes.size(), "rb");
   w.input = input;
-  FILE* output = open_output(w);
+  FILE* output = fopencookie(&w, "w", {nullptr, write_output, nullptr, nullptr});
   char* diagnostics_text = nullptr;
   std::size_t diagnostics_size = 0;
   FILE* diagnostics = open_memstream(&diagnostics_text, &diagnostics_size);
   require(input && output && diagnostics, "the harness has its streams");
-  const session s{
-      input,
-      output,
-      diagnostics,
-      standard_reading(),
-      [&w](std::string& why) -> const platform::driver_calls* {
-        if (w.next_script_byte() != 0xFF) return &w.calls;
-        why = "no driver in this session";
-        return nullptr;
-      },
-      [&w](const char* name) { return open_fake_file(w, name); },
-      {},
-  };
+  const session s{input,
+                  output,
+                  diagnostics,
+                  standard_reading(),
+                  [&w](std::string& why) -> const platform::driver_calls* {
+                    if (w.next_script_byte() != 0xFF) return &w.calls;
+                    why = "no driver in this session";
+                    return nullptr;
+                  },
+                  [&w](const char* name) { return open_fake_file(w, name); },
+                  {}};
   const int status = main_menu(s);
   std::fflush(output);
-  check_end(w, status, input);
+  check_end(w, status);
   std::fclose(input);
   std::fclose(output);
   std::fclose(diagnostics);

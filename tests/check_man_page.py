@@ -32,31 +32,21 @@ def console_texts(source_folder):
                         yield from literal.encode().decode("unicode_escape").split("\n")
 
 
-def undocumented(texts, rendered):
-    for text in texts:
-        text = text.rstrip()
-        if not re.search("[A-Za-z]", text):
-            continue
-        pattern = r"\S+".join(re.escape(part) for part in PLACEHOLDER.split(text))
-        if not re.search(pattern, rendered):
-            yield text
-
-
 def main(page, source_folder):
     problems = []
-    lint = run(["groff", "-ww", "-z", "-man"], page)
-    if lint.returncode or lint.stderr:
-        problems.append("groff -ww: " + lint.stderr.decode())
-    shown = run(["man", "--warnings", "-l", "-"], page)
-    if shown.returncode or shown.stderr:
-        problems.append("man -l: " + shown.stderr.decode())
+    for command in (["groff", "-ww", "-z", "-man"], ["man", "--warnings", "-l", "-"]):
+        checked = run(command, page)
+        if checked.returncode or checked.stderr:
+            problems.append(" ".join(command[:2]) + ": " + checked.stderr.decode())
     # One long line with no hyphenation, so that no text is broken where the page is filled.
     flat = run(["groff", "-man", "-Tascii", "-P-cbou", "-rLL=400n", "-rHY=0"], page)
     rendered = flat.stdout.decode("ascii", "replace")
     problems += [f"no section {name}" for name in SECTIONS
                  if not re.search(rf"^{name}$", rendered, re.M)]
-    problems += [f"does not quote {text!r}"
-                 for text in undocumented(console_texts(source_folder), rendered)]
+    for text in map(str.rstrip, console_texts(source_folder)):
+        pattern = r"\S+".join(re.escape(part) for part in PLACEHOLDER.split(text))
+        if re.search("[A-Za-z]", text) and not re.search(pattern, rendered):
+            problems.append(f"does not quote {text!r}")
     for problem in problems:
         print(problem)
     return 1 if problems else 0

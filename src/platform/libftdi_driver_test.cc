@@ -68,11 +68,8 @@ int fake_close(ftdi_context* /*context*/) {
 
 int fake_write(ftdi_context* /*context*/, const unsigned char* bytes, int size) {
   EXPECT_EQ(size, 1);
-  int result = 1;
-  if (!fake.write_results.empty()) {
-    result = fake.write_results.front();
-    fake.write_results.pop_front();
-  }
+  const int result = fake.write_results.empty() ? 1 : fake.write_results.front();
+  if (!fake.write_results.empty()) fake.write_results.pop_front();
   if (result == 1) fake.written.push_back(bytes[0]);
   return result;
 }
