@@ -46,6 +46,7 @@ import functools
 import itertools
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -198,8 +199,16 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     limit = len(expand(sections.get("stdout", []))) if "stdout broken" in sections else None
     options = dict(cwd=folder, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                    stderr=subprocess.PIPE, restore_signals="sigpipe ignored" not in sections)
+    tool = args.tool
     if unprivileged and os.getuid() == 0:
-        # Root ignores file modes; nobody does not.
+        # Root ignores file modes; nobody does not. Nobody may not reach the build folder (a
+        # clone in /root), and a loader path it cannot read would let the machine's own driver
+        # libraries through, so the tool and its libraries run from copies in the case's folder.
+        tool = shutil.copy(args.tool, folder)
+        paths = env[args.path_variable].split(os.pathsep)
+        env[args.path_variable] = os.pathsep.join(
+            shutil.copytree(path, os.path.join(folder, f".libraries{n}"))
+            for n, path in enumerate(paths))
         os.chmod(folder, 0o755)
         options.update(user=65534, group=65534, extra_groups=[])
     if "stdout closed" in sections:
@@ -207,7 +216,7 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     elif limit == 0:
         read_end, options["stdout"] = os.pipe()
         os.close(read_end)
-    process = subprocess.Popen(args.wrapper + [args.tool], **options)
+    process = subprocess.Popen(args.wrapper + [tool], **options)
     if limit == 0:
         os.close(options["stdout"])
     ended = threading.Event()
