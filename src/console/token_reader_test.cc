@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,15 +17,19 @@ file_ptr input_of(const std::string& bytes) {
   return file;
 }
 
-// Reads tokens until the input ends, naming each: the text itself, or <too long>.
+// Reads tokens until the input ends, naming each: the text itself, or <too long>. The buffer
+// must hold the text zero-terminated, and an empty string after a failed read.
 std::vector<std::string> tokens_of(const std::string& bytes, std::size_t capacity) {
   const file_ptr input = input_of(bytes);
   std::vector<char> buffer(capacity);
   std::vector<std::string> seen;
   for (;;) {
+    std::fill(buffer.begin(), buffer.end(), '#');
     const token t = read_token(input.get(), buffer.data(), capacity);
     if (t.status == token_status::end_of_input) return seen;
-    seen.push_back(t.status == token_status::read ? std::string(t.text) : "<too long>");
+    const bool read = t.status == token_status::read;
+    const bool terminated = buffer[read ? t.text.size() : 0] == '\0';
+    seen.push_back(!terminated ? "<unterminated>" : read ? std::string(t.text) : "<too long>");
   }
 }
 
