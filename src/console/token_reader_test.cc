@@ -28,8 +28,9 @@ std::vector<std::string> tokens_of(const std::string& bytes, std::size_t capacit
     const token t = read_token(input.get(), buffer.data(), capacity);
     if (t.status == token_status::end_of_input) return seen;
     const bool read = t.status == token_status::read;
-    const bool terminated = buffer[read ? t.text.size() : 0] == '\0';
-    seen.push_back(!terminated ? "<unterminated>" : read ? std::string(t.text) : "<too long>");
+    std::string name = read ? std::string(t.text) : "<too long>";
+    if (buffer[read ? t.text.size() : 0] != '\0') name = "<unterminated>";
+    seen.push_back(name);
   }
 }
 

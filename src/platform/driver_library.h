@@ -9,7 +9,7 @@
 namespace brevinmarquest::platform {
 
 // The kinds of library a device is reached through; their failures have different causes.
-enum class library_kind { vendor, libftdi };
+enum class library_kind : std::uint8_t { vendor, libftdi };
 
 // The three calls a link makes into a driver, bound all at once. Each is handed `state` back,
 // so a driver needs no globals.

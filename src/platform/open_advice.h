@@ -2,6 +2,7 @@
 // The words for the user on a failed open, kept apart from the driver calls so that every
 // library and every system speaks with one voice.
 
+#include <cstdint>
 #include <string>
 
 #include "platform/driver_library.h"
@@ -9,7 +10,7 @@
 namespace brevinmarquest::platform {
 
 // The systems whose fixes differ.
-enum class system_kind { linux_system, macos, windows };
+enum class system_kind : std::uint8_t { linux_system, macos, windows };
 
 // The udev rule that lets users at the machine reach the device, as this copy of the tool knows
 // it.

@@ -41,7 +41,9 @@ void explain_missing_driver(const session& s, const std::string& why) {
 }
 
 const char* signal_name(int signal_number) {
-  return signal_number == SIGTERM ? "SIGTERM" : signal_number == SIGINT ? "SIGINT" : "a signal";
+  if (signal_number == SIGTERM) return "SIGTERM";
+  if (signal_number == SIGINT) return "SIGINT";
+  return "a signal";
 }
 
 }  // namespace
