@@ -26,7 +26,8 @@ are comments. A line "--- name" starts a section, "--- name: line" one that star
                     device's call log must then end with a close right after the last write
   without driver    the simulated device is not on the loader's path; the --no-driver-dir folder
                     is, when given, to hide the system's own libraries as well
-  libraries NAME..  the build's folders NAME... are the loader's path instead
+  libraries NAME..  the build's folders NAME... (. for the case's own folder) are the loader's
+                    path instead
   chips             emulated FTDI chips, one a line in plug-in order, reached through the
                     system's libftdi1 and libusb (see usb_chips.py; the section may be empty);
                     device then means the bytes the chips received
@@ -292,7 +293,8 @@ def run_case(case, args):
         libraries = [name.split()[1:] for name in sections if name.startswith("libraries ")]
         if libraries:
             build = os.path.dirname(args.sim_dir)
-            env[args.path_variable] = os.pathsep.join(os.path.join(build, n) for n in libraries[0])
+            env[args.path_variable] = os.pathsep.join(
+                folder if n == "." else os.path.join(build, n) for n in libraries[0])
         elif "without driver" not in sections:
             env[args.path_variable] = args.sim_dir
         elif args.no_driver_dir:
