@@ -22,7 +22,8 @@ are comments. A line "--- name" starts a section, "--- name: line" one that star
                     a folder there; "fifo NAME": a FIFO there, fed these byte values once opened
   unreadable NAME   NAME loses its read permission (the case is skipped as root, who reads it)
   shrink NAME N     once the device has received a byte, the file NAME is cut to N bytes
-  signal NAME N     once the device has received N bytes, SIGNAME is sent to the tool; the
+  signal NAME N [MS]  MS milliseconds (50 when not given) after the device has received N
+                    bytes, SIGNAME is sent to the tool; unless a signal ended the tool, the
                     device's call log must then end with a close right after the last write
   without driver    the simulated device is not on the loader's path; the --no-driver-dir folder
                     is, when given, to hide the system's own libraries as well
@@ -239,7 +240,8 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
             jobs.append((once_received, 1, received, ended, 0,
                          functools.partial(os.truncate, path_of(folder, what), int(count))))
         elif kind == "signal":
-            jobs.append((once_received, int(count), received, ended, 0.05,
+            what, count, *delay = rest.split()
+            jobs.append((once_received, int(count), received, ended, int((delay or [50])[0]) / 1000,
                          functools.partial(process.send_signal, getattr(signal, "SIG" + what))))
     threads = [threading.Thread(target=job[0], args=job[1:], daemon=True) for job in jobs]
     for thread in threads:
@@ -338,7 +340,7 @@ def run_case(case, args):
             problems.append("the chips saw:\n" + "\n".join(bench.log))
         calls = open(log).read() if os.path.exists(log) else ""
         last = calls.splitlines()[-2:]
-        if any(name.startswith("signal ") for name in sections) and (
+        if returncode >= 0 and any(name.startswith("signal ") for name in sections) and (
                 len(last) < 2 or last[1] != "close" or not last[0].startswith("write ")):
             problems.append(f"the device log does not end with a close after the last write:\n{calls}")
         # A tool killed by a signal leaves releasing the device to the operating system.
