@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Makes the release files with scripts/release and checks them as users get them: their
+# checksums hold; the Windows tool, unzipped, runs under wine in a fresh prefix with the stand-in
+# FTD2XX.dll only in the system folder, where FTDI's driver puts the real one, and sends the bytes
+# typed to it; the tarball builds without git by the README's steps from source, and its Debian
+# package, built in another folder, is the released one to the byte.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+cd "$root"
+
+scripts/release
+(cd dist && sha256sum -c SHA256SUMS)
+tarball=$(echo dist/brevinmarquest-*.tar.gz)
+name=$(basename "$tarball" .tar.gz)
+version=${name#brevinmarquest-}
+
+work=$(mktemp -d)
+unset DISPLAY WAYLAND_DISPLAY WINEPATH
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=$work/wine
+trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+
+# The stand-in device for Windows, from this tree's Windows build.
+cmake -S . -B build-windows --toolchain cmake/mingw-w64-x86_64.cmake -DBREVINMARQUEST_WERROR=ON >/dev/null
+cmake --build build-windows -j "$(nproc)" --target simulated_device
+wineserver -p </dev/null >/dev/null 2>&1
+wineboot --init </dev/null >/dev/null 2>&1
+cp build-windows/sim/FTD2XX.dll "$WINEPREFIX/drive_c/windows/system32/"
+mkdir "$work/zip"
+(
+  cd "$work/zip"
+  unzip -q "$root/dist/$name-windows-x64.zip"
+  printf 'H 1 2 255 Q\nQ\n' | BREVINMARQUEST_SIM_RECEIVED=received.bin wine brevinmarquest.exe >out.txt
+  grep -q '^USB Interface Opened Successfully!' out.txt
+  grep -q '   3 total bytes written' out.txt
+  [ "$(od -An -tu1 received.bin | xargs)" = "1 2 255" ]
+  echo "the zip's brevinmarquest.exe finds FTD2XX.dll in the system folder and sends 1 2 255"
+)
+
+# A git that fails stands in for none.
+mkdir "$work/no-git" "$work/unpacked-in-another-folder"
+printf '#!/bin/sh\necho git is not here >&2\nexit 1\n' >"$work/no-git/git"
+chmod +x "$work/no-git/git"
+tar -xzf "$tarball" -C "$work/unpacked-in-another-folder"
+source_tree=$work/unpacked-in-another-folder/$name
+from_source=$(awk '$0 == "### From source" { on = 1; next }
+                   on && /^#/ { exit }
+                   on && /^    cmake (-S|--build) / { print substr($0, 5) }' "$source_tree/README.md")
+[ -n "$from_source" ] || { echo "the tarball's README has no cmake step under \"From source\""; exit 1; }
+(
+  cd "$source_tree"
+  export PATH=$work/no-git:$PATH
+  echo "building the tarball without git, as its README says:"
+  echo "$from_source"
+  bash -euo pipefail -c "$from_source"
+  python3 tests/run_transcripts.py --tool build-release/src/brevinmarquest --sim-dir build-release/sim \
+    --no-driver-dir build-release/no-driver tests/transcripts/hand.test
+  deb=$(scripts/build-package | tail -n 1)
+  cmp "$deb" "$root/dist/brevinmarquest_$version-1_amd64.deb"
+  echo "the tarball builds without git, and its package is the released one to the byte"
+)
