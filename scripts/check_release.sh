@@ -9,7 +9,8 @@ source "$(dirname "$0")/common.sh"
 cd "$root"
 
 scripts/release
-(cd dist && sha256sum -c SHA256SUMS)
+# As the README's section Download prints it.
+(cd dist && sha256sum -c --ignore-missing SHA256SUMS)
 tarball=$(echo dist/brevinmarquest-*.tar.gz)
 name=$(basename "$tarball" .tar.gz)
 version=${name#brevinmarquest-}
@@ -22,6 +23,7 @@ trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 # The stand-in device for Windows, from this tree's Windows build.
 cmake -S . -B build-windows --toolchain cmake/mingw-w64-x86_64.cmake -DBREVINMARQUEST_WERROR=ON >/dev/null
 cmake --build build-windows -j "$(nproc)" --target simulated_device
+mkdir "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
 wineboot --init </dev/null >/dev/null 2>&1
 cp build-windows/sim/FTD2XX.dll "$WINEPREFIX/drive_c/windows/system32/"
