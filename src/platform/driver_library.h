@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "platform/device_status.h"
@@ -30,24 +29,11 @@ struct driver_calls {
   std::string (*last_words)() = nullptr;
 };
 
-// The system's driver library: FTDI's D2XX library, or on systems that offer one, a fallback
-// when it is missing. It is loaded on first use rather than at start-up, so the menu works on a
-// machine without it, and unloaded when this object ends.
-class driver_library {
- public:
-  driver_library();
-  ~driver_library();
-  driver_library(const driver_library&) = delete;
-  driver_library& operator=(const driver_library&) = delete;
-
-  // The bound calls, loading the library if it is not loaded yet; null when no library loads
-  // with all its calls, with `why` naming each library tried and why it failed. A failed load is
-  // tried again on the next call, so a library installed meanwhile is found.
-  const driver_calls* calls(std::string& why);
-
- private:
-  struct loaded;
-  std::unique_ptr<loaded> loaded_;
-};
+// The calls of the system's driver library: FTDI's D2XX library, or on systems that offer one, a
+// fallback when it is missing. The library is loaded on first use rather than at start-up, so
+// the menu works on a machine without it, and stays loaded for the rest of the run. Null when no
+// library loads with all its calls, with `why` naming each library tried and why it failed; a
+// failed load is tried again on the next call, so a library installed meanwhile is found.
+const driver_calls* load_driver(std::string& why);
 
 }  // namespace brevinmarquest::platform

@@ -44,56 +44,51 @@ bool bind(void* module, const char* file, const char* name, Function& function, 
   return true;
 }
 
+bool load_vendor(module_ptr& module, driver_calls& calls, std::string& why) {
+  const char* file = BREVINMARQUEST_VENDOR_LIBRARY;
+  module = load(file, why);
+  calls.library = file;
+  return module && bind(module.get(), file, "FT_Open", calls.open_by_index, why) &&
+         bind(module.get(), file, "FT_Write", calls.write, why) &&
+         bind(module.get(), file, "FT_Close", calls.close, why);
+}
+
+bool load_libftdi(module_ptr& module, libftdi_functions& libftdi, driver_calls& calls,
+                  std::string& why) {
+  const char* file = BREVINMARQUEST_LIBFTDI_LIBRARY;
+  module = load(file, why);
+  if (!module || !bind(module.get(), file, "ftdi_new", libftdi.new_context, why) ||
+      !bind(module.get(), file, "ftdi_free", libftdi.free_context, why) ||
+      !bind(module.get(), file, "ftdi_usb_find_all", libftdi.find_all, why) ||
+      !bind(module.get(), file, "ftdi_list_free", libftdi.free_list, why) ||
+      !bind(module.get(), file, "ftdi_usb_open_dev", libftdi.open_device, why) ||
+      !bind(module.get(), file, "ftdi_usb_close", libftdi.close_device, why) ||
+      !bind(module.get(), file, "ftdi_write_data", libftdi.write_data, why) ||
+      !bind(module.get(), file, "ftdi_get_error_string", libftdi.error_string, why)) {
+    return false;
+  }
+  calls = libftdi_calls(libftdi);
+  calls.library = file;
+  return true;
+}
+
 }  // namespace
 
-struct driver_library::loaded {
-  module_ptr module;
-  libftdi_functions libftdi{};
-  driver_calls calls;
-
-  bool load_vendor(std::string& why) {
-    const char* file = BREVINMARQUEST_VENDOR_LIBRARY;
-    module = load(file, why);
-    calls.library = file;
-    return module && bind(module.get(), file, "FT_Open", calls.open_by_index, why) &&
-           bind(module.get(), file, "FT_Write", calls.write, why) &&
-           bind(module.get(), file, "FT_Close", calls.close, why);
-  }
-
-  bool load_libftdi(const std::string& vendor_why, std::string& why) {
-    const char* file = BREVINMARQUEST_LIBFTDI_LIBRARY;
-    module = load(file, why);
-    if (!module || !bind(module.get(), file, "ftdi_new", libftdi.new_context, why) ||
-        !bind(module.get(), file, "ftdi_free", libftdi.free_context, why) ||
-        !bind(module.get(), file, "ftdi_usb_find_all", libftdi.find_all, why) ||
-        !bind(module.get(), file, "ftdi_list_free", libftdi.free_list, why) ||
-        !bind(module.get(), file, "ftdi_usb_open_dev", libftdi.open_device, why) ||
-        !bind(module.get(), file, "ftdi_usb_close", libftdi.close_device, why) ||
-        !bind(module.get(), file, "ftdi_write_data", libftdi.write_data, why) ||
-        !bind(module.get(), file, "ftdi_get_error_string", libftdi.error_string, why)) {
-      return false;
-    }
-    calls = libftdi_calls(libftdi);
-    calls.library = file;
-    calls.passed_over = vendor_why;
-    return true;
-  }
-};
-
-driver_library::driver_library() = default;
-driver_library::~driver_library() = default;
-
-const driver_calls* driver_library::calls(std::string& why) {
-  if (loaded_) return &loaded_->calls;
-  auto library = std::make_unique<loaded>();
+const driver_calls* load_driver(std::string& why) {
+  static module_ptr module;
+  static libftdi_functions libftdi;
+  static driver_calls calls;
+  if (module) return &calls;
   std::string vendor_why;
   std::string libftdi_why;
-  if (!library->load_vendor(vendor_why) && !library->load_libftdi(vendor_why, libftdi_why)) {
-    why = vendor_why + "; " + libftdi_why;
-    return nullptr;
+  if (load_vendor(module, calls, vendor_why)) return &calls;
+  if (load_libftdi(module, libftdi, calls, libftdi_why)) {
+    calls.passed_over = vendor_why;
+    return &calls;
   }
-  loaded_ = std::move(library);
-  return &loaded_->calls;
+  module.reset();
+  why = vendor_why + "; " + libftdi_why;
+  return nullptr;
 }
 
 }  // namespace brevinmarquest::platform

@@ -68,27 +68,19 @@ bool bind(HMODULE module, WORD number, Function& function, std::string& why) {
 
 }  // namespace
 
-struct driver_library::loaded {
-  module_ptr module;
-  driver_calls calls;
-};
-
-driver_library::driver_library() = default;
-driver_library::~driver_library() = default;
-
-const driver_calls* driver_library::calls(std::string& why) {
-  if (loaded_) return &loaded_->calls;
-  auto library = std::make_unique<loaded>();
-  library->module = load(why);
-  driver_calls& calls = library->calls;
-  if (!library->module || !bind(library->module.get(), open_export, calls.open_by_index, why) ||
-      !bind(library->module.get(), write_export, calls.write, why) ||
-      !bind(library->module.get(), close_export, calls.close, why)) {
-    return nullptr;
+const driver_calls* load_driver(std::string& why) {
+  static module_ptr module;
+  static driver_calls calls;
+  if (module) return &calls;
+  module = load(why);
+  if (module && bind(module.get(), open_export, calls.open_by_index, why) &&
+      bind(module.get(), write_export, calls.write, why) &&
+      bind(module.get(), close_export, calls.close, why)) {
+    calls.library = library_name;
+    return &calls;
   }
-  calls.library = library_name;
-  loaded_ = std::move(library);
-  return &loaded_->calls;
+  module.reset();
+  return nullptr;
 }
 
 }  // namespace brevinmarquest::platform
