@@ -356,9 +356,10 @@ void check_end(const world& w, int status) {
 }
 
 void play(std::string_view data) {
-  world w;
+  const auto played = std::make_unique<world>();
+  world& w = *played;
   parse(w, data);
-  playing = &w;
+  playing = played.get();
   w.calls.open_by_index = open_device;
   w.calls.write = write_device;
   w.calls.close = close_device;
