@@ -257,10 +257,11 @@ ssize_t write_output(void* cookie, const char* text, std::size_t size) {
 
 // The fake driver's calls.
 
-world& world_of(void* state) { return *static_cast<world*>(state); }
+// The session being played; the driver's calls are free functions, as a library's are.
+world* playing = nullptr;
 
-DeviceStatus open_device(void* state, std::int32_t index, void** handle) {
-  world& w = world_of(state);
+DeviceStatus open_device(std::int32_t index, void** handle) {
+  world& w = *playing;
   require(index == 0, "only device 0 is opened");
   require(!w.link.open, "no device is opened twice");
   const unsigned char choice = w.next_script_byte();
@@ -290,9 +291,9 @@ void check_sent_byte(world& w, unsigned char byte) {
   require(w.output_failed || w.open_line() == hand_prompt, "hand entry prompts before each byte");
 }
 
-DeviceStatus write_device(void* state, void* handle, unsigned char* bytes, std::uint32_t count,
-                          std::uint32_t* written) {
-  world& w = world_of(state);
+DeviceStatus write_device(void* handle, void* buffer, std::uint32_t count, std::uint32_t* written) {
+  world& w = *playing;
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
   link_state& link = w.link;
   require(link.open && handle == &w.handle_target, "writes come only on an open link");
   require(count == 1, "one byte per write");
@@ -310,8 +311,8 @@ DeviceStatus write_device(void* state, void* handle, unsigned char* bytes, std::
   return status;
 }
 
-DeviceStatus close_device(void* state, void* handle) {
-  world& w = world_of(state);
+DeviceStatus close_device(void* handle) {
+  world& w = *playing;
   require(w.link.open && handle == &w.handle_target, "only an open device is closed");
   if (w.link.sending) {
     w.link.sending->link_sent_all =
@@ -355,9 +356,13 @@ void check_end(const world& w, int status) {
 }
 
 void play(std::string_view data) {
-  world w;
+  const auto played = std::make_unique<world>();
+  world& w = *played;
   parse(w, data);
-  w.calls = {&w, open_device, write_device, close_device, "the fuzzer's fake driver", {}, "", {}};
+  playing = played.get();
+  w.calls.open_by_index = open_device;
+  w.calls.write = write_device;
+  w.calls.close = close_device;
   FILE* input = fmemopen(w.input_bytes.data(), w.input_bytes.size(), "rb");
   w.input = input;
   FILE* output = fopencookie(&w, "w", {nullptr, write_output, nullptr, nullptr});

@@ -14,12 +14,25 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
-#include "sim/stand_in.h"
 #include "src/platform/device_status.h"
 
 namespace {
+
+// The number in environment variable `name`, or `fallback` when it is unset or empty.
+long long environment_number(const char* name, long long fallback) {
+  const char* text = std::getenv(name);
+  return text && *text ? std::strtoll(text, nullptr, 10) : fallback;
+}
+
+// The file named by environment variable `name`, opened for appending; null when it is unset.
+std::FILE* append_file(const char* name) {
+  const char* path = std::getenv(name);
+  return path && *path ? std::fopen(path, "ab") : nullptr;
+}
 
 using brevinmarquest::platform::device_status::invalid_handle;
 using brevinmarquest::platform::device_status::io_error;
@@ -48,18 +61,26 @@ device_state device;
 void configure() {
   if (device.configured) return;
   settings& config = device.config;
-  config.received = stand_in::append_file("BREVINMARQUEST_SIM_RECEIVED");
-  config.log = stand_in::append_file("BREVINMARQUEST_SIM_LOG");
-  config.open_status = static_cast<std::uint32_t>(
-      stand_in::environment_number("BREVINMARQUEST_SIM_OPEN_STATUS", ok));
-  config.fail_write = static_cast<unsigned long long>(
-      stand_in::environment_number("BREVINMARQUEST_SIM_FAIL_WRITE", 0));
-  config.fail_status = static_cast<std::uint32_t>(
-      stand_in::environment_number("BREVINMARQUEST_SIM_FAIL_STATUS", io_error));
-  config.fail_written = static_cast<std::uint32_t>(
-      stand_in::environment_number("BREVINMARQUEST_SIM_FAIL_WRITTEN", 0));
-  config.write_delay_us = stand_in::environment_number("BREVINMARQUEST_SIM_WRITE_DELAY_US", 0);
+  config.received = append_file("BREVINMARQUEST_SIM_RECEIVED");
+  config.log = append_file("BREVINMARQUEST_SIM_LOG");
+  config.open_status =
+      static_cast<std::uint32_t>(environment_number("BREVINMARQUEST_SIM_OPEN_STATUS", ok));
+  config.fail_write =
+      static_cast<unsigned long long>(environment_number("BREVINMARQUEST_SIM_FAIL_WRITE", 0));
+  config.fail_status =
+      static_cast<std::uint32_t>(environment_number("BREVINMARQUEST_SIM_FAIL_STATUS", io_error));
+  config.fail_written =
+      static_cast<std::uint32_t>(environment_number("BREVINMARQUEST_SIM_FAIL_WRITTEN", 0));
+  config.write_delay_us = environment_number("BREVINMARQUEST_SIM_WRITE_DELAY_US", 0);
   device.configured = true;
+}
+
+// Adds one line to the call log, if there is one. Flushed at once, so the log survives a tool
+// that is killed half-way; the transcript tests read it to check that every open was closed.
+void log_line(const std::string& line) {
+  if (!device.config.log) return;
+  std::fputs((line + "\n").c_str(), device.config.log);
+  std::fflush(device.config.log);
 }
 
 void receive(const unsigned char* bytes, std::uint32_t count) {
@@ -75,10 +96,10 @@ extern "C" {
 std::uint32_t SIM_CALL FT_Open(int index, void** handle) {
   configure();
   if (device.config.open_status != ok) {
-    stand_in::log_line(device.config.log, "open %u failed\n", device.config.open_status);
+    log_line("open " + std::to_string(device.config.open_status) + " failed");
     return device.config.open_status;
   }
-  stand_in::log_line(device.config.log, "open %u\n", static_cast<unsigned>(index));
+  log_line("open " + std::to_string(index));
   device.open = true;
   *handle = &device.handle_target;
   return ok;
@@ -88,12 +109,11 @@ std::uint32_t SIM_CALL FT_Write(void* handle, void* buffer, std::uint32_t count,
                                 std::uint32_t* written) {
   *written = 0;
   if (!device.open || handle != &device.handle_target) {
-    stand_in::log_line(device.config.log, "write while closed\n");
+    log_line("write while closed");
     return invalid_handle;
   }
   const auto* bytes = static_cast<const unsigned char*>(buffer);
-  for (std::uint32_t i = 0; i < count; ++i)
-    stand_in::log_line(device.config.log, "write %u\n", bytes[i]);
+  for (std::uint32_t i = 0; i < count; ++i) log_line("write " + std::to_string(bytes[i]));
   if (device.config.write_delay_us > 0) {
     std::this_thread::sleep_for(std::chrono::microseconds(device.config.write_delay_us));
   }
@@ -112,10 +132,10 @@ std::uint32_t SIM_CALL FT_Write(void* handle, void* buffer, std::uint32_t count,
 
 std::uint32_t SIM_CALL FT_Close(void* handle) {
   if (!device.open || handle != &device.handle_target) {
-    stand_in::log_line(device.config.log, "close while closed\n");
+    log_line("close while closed");
     return invalid_handle;
   }
-  stand_in::log_line(device.config.log, "close\n");
+  log_line("close");
   device.open = false;
   return ok;
 }

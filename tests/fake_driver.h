@@ -28,12 +28,19 @@ struct fake_driver {
   int closes = 0;
   bool is_open = false;
 
+  // The calls of this fake, which stands behind them until another fake's calls are taken.
   platform::driver_calls calls() {
-    return {this, open, write, close, "fake.so", platform::library_kind::vendor, "", nullptr};
+    active = this;
+    platform::driver_calls calls;
+    calls.open_by_index = open;
+    calls.write = write;
+    calls.close = close;
+    calls.library = "fake.so";
+    return calls;
   }
 
  private:
-  static fake_driver& self(void* state) { return *static_cast<fake_driver*>(state); }
+  static inline fake_driver* active = nullptr;
 
   template <typename T>
   static T next(std::deque<T>& script) {
@@ -43,22 +50,23 @@ struct fake_driver {
     return result;
   }
 
-  static platform::DeviceStatus open(void* state, std::int32_t index, void** handle) {
-    fake_driver& driver = self(state);
+  static platform::DeviceStatus open(std::int32_t index, void** handle) {
+    fake_driver& driver = *active;
     EXPECT_EQ(index, 0);
     EXPECT_FALSE(driver.is_open) << "opened twice";
     const platform::DeviceStatus status = next(driver.open_script);
     if (status != 0) return status;
     ++driver.opens;
     driver.is_open = true;
-    *handle = state;
+    *handle = active;
     return 0;
   }
 
-  static platform::DeviceStatus write(void* state, void* handle, unsigned char* bytes,
-                                      std::uint32_t count, std::uint32_t* written) {
-    fake_driver& driver = self(state);
-    EXPECT_TRUE(driver.is_open && handle == state) << "a write outside an open link";
+  static platform::DeviceStatus write(void* handle, void* buffer, std::uint32_t count,
+                                      std::uint32_t* written) {
+    fake_driver& driver = *active;
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    EXPECT_TRUE(driver.is_open && handle == active) << "a write outside an open link";
     EXPECT_EQ(count, 1u);
     const write_result result = next(driver.write_script);
     if (result.fills_count) *written = result.written;
@@ -66,9 +74,9 @@ struct fake_driver {
     return result.status;
   }
 
-  static platform::DeviceStatus close(void* state, void* handle) {
-    fake_driver& driver = self(state);
-    EXPECT_TRUE(driver.is_open && handle == state) << "a close without an open";
+  static platform::DeviceStatus close(void* handle) {
+    fake_driver& driver = *active;
+    EXPECT_TRUE(driver.is_open && handle == active) << "a close without an open";
     driver.is_open = false;
     ++driver.closes;
     return 0;

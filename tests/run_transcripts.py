@@ -11,7 +11,9 @@ are comments. A line "--- name" starts a section, "--- name: line" one that star
   stdout closed     the tool starts with standard output closed
   stdout broken     standard output is a pipe read only as far as the stdout section goes, then
                     closed (at once when that section is empty)
-  sigpipe ignored   the tool starts with the broken-pipe signal ignored
+  ignored           the tool starts with these signals ignored (PIPE, INT...)
+  wrapper           a command that runs the tool, such as strace; the case is skipped where it is
+                    not installed, and signals go to the tool beneath it
   stderr            exactly the lines the tool writes to standard error, in order
   device            decimal byte values the device must receive (none when absent); "device
                     prefix": it must receive a start of these bytes, but not all of them
@@ -36,7 +38,7 @@ are comments. A line "--- name" starts a section, "--- name: line" one that star
 In texts and names, {banner}, {menu}, {load}, {entry} and {unrecognized} (its line and the menu)
 stand for the tool's texts, {nul} for a NUL byte and {T*N} for the text or character T repeated N
 times; a line made only of these adds no line break of its own. In stdout and stderr, {any} stands
-for any text within a line, {source} and {build} for the source and build folders and {received}
+for any text within a line, {build} for the build folder and {received}
 for the number of bytes the device received. In byte values, B*N is the byte B repeated N times.
 Every successful open of the device must be closed, and no write may come outside an open device,
 unless a signal ended the tool.
@@ -195,12 +197,22 @@ def collect(pipe, sink, limit=None):
     pipe.close()
 
 
+def signal_tool(process, wrapped, number):
+    """Sends the signal to the tool, beneath its wrapper if it has one."""
+    pid = process.pid
+    if wrapped:
+        with open(f"/proc/{pid}/task/{pid}/children") as children:
+            pid = int(children.read().split()[0])
+    os.kill(pid, number)
+
+
 def run_tool(args, sections, folder, env, received, unprivileged=False):
     """Runs the tool as the case says; gives (stdout, stderr, status, peak memory in KiB), or
     None when it did not end in time."""
     limit = len(expand(sections.get("stdout", []))) if "stdout broken" in sections else None
+    ignored = [getattr(signal, "SIG" + name) for name in " ".join(sections.get("ignored", [])).split()]
     options = dict(cwd=folder, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                   stderr=subprocess.PIPE, restore_signals="sigpipe ignored" not in sections)
+                   stderr=subprocess.PIPE, restore_signals=signal.SIGPIPE not in ignored)
     tool = args.tool
     if unprivileged and os.getuid() == 0:
         # Root ignores file modes; nobody does not. Nobody may not reach the build folder (a
@@ -213,12 +225,22 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
             for n, path in enumerate(paths))
         os.chmod(folder, 0o755)
         options.update(user=65534, group=65534, extra_groups=[])
-    if "stdout closed" in sections:
-        options.update(stdout=None, preexec_fn=lambda: os.close(1))
+    closes_stdout = "stdout closed" in sections
+
+    def prepare_child():
+        for number in ignored:
+            signal.signal(number, signal.SIG_IGN)
+        if closes_stdout:
+            os.close(1)
+
+    options.update(preexec_fn=prepare_child)
+    if closes_stdout:
+        options.update(stdout=None)
     elif limit == 0:
         read_end, options["stdout"] = os.pipe()
         os.close(read_end)
-    process = subprocess.Popen(args.wrapper + [tool], **options)
+    case_wrapper = " ".join(sections.get("wrapper", [])).split()
+    process = subprocess.Popen(case_wrapper + args.wrapper + [tool], **options)
     if limit == 0:
         os.close(options["stdout"])
     ended = threading.Event()
@@ -242,7 +264,8 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
         elif kind == "signal":
             what, count, *delay = rest.split()
             jobs.append((once_received, int(count), received, ended, int((delay or [50])[0]) / 1000,
-                         functools.partial(process.send_signal, getattr(signal, "SIG" + what))))
+                         functools.partial(signal_tool, process, bool(case_wrapper),
+                                           getattr(signal, "SIG" + what))))
     threads = [threading.Thread(target=job[0], args=job[1:], daemon=True) for job in jobs]
     for thread in threads:
         thread.start()
@@ -359,7 +382,6 @@ def main():
     parser.add_argument("--path-variable", default="LD_LIBRARY_PATH")
     parser.add_argument("--crlf", action="store_true", help="the tool ends lines with CR LF")
     parser.add_argument("--timeout", type=int, default=60)
-    parser.add_argument("--source-dir", default="", help="the project's source folder")
     parser.add_argument("tests", nargs="+")
     args = parser.parse_args()
     args.tool = os.path.abspath(args.tool)
@@ -367,12 +389,14 @@ def main():
     if args.no_driver_dir:
         args.no_driver_dir = os.path.abspath(args.no_driver_dir)
     args.wrapper = args.wrapper.split()
-    TEXTS["source"] = os.path.abspath(args.source_dir)
     TEXTS["build"] = os.path.dirname(args.sim_dir)
     passed = failed = skipped = 0
     for path in args.tests:
         for case in parse(path):
-            if os.geteuid() == 0 and any(n.startswith("unreadable ") for n in case["sections"]):
+            sections = case["sections"]
+            wrapper = " ".join(sections.get("wrapper", [])).split()
+            if (os.geteuid() == 0 and any(n.startswith("unreadable ") for n in sections)) or (
+                    wrapper and not shutil.which(wrapper[0])):
                 skipped += 1
                 continue
             problems = run_case(case, args)

@@ -1,6 +1,5 @@
 // The tool takes no arguments and reads no environment: everything comes through the dialogue.
 #include <cstdio>
-#include <string>
 
 #include "console/main_menu.h"
 #include "console/token_reader.h"
@@ -9,16 +8,15 @@
 
 int main() {
   namespace bm = brevinmarquest;
-  bm::platform::driver_library library;
-  const bm::session console{
-      stdin,
-      stdout,
-      stderr,
-      bm::standard_reading(),
-      [&library](std::string& why) { return library.calls(why); },
-      [](const char* name) { return std::fopen(name, "rb"); },
-      {bm::platform::arm_stop_signals, bm::platform::disarm_stop_signals,
-       bm::platform::stop_signal},
-  };
+  bm::session console{};
+  console.input = stdin;
+  console.output = stdout;
+  console.diagnostics = stderr;
+  console.reading = bm::standard_reading();
+  console.driver = bm::platform::load_driver;
+  console.open_file = [](const char* name) { return std::fopen(name, "rb"); };
+  console.stops.arm = bm::platform::arm_stop_signals;
+  console.stops.disarm = bm::platform::disarm_stop_signals;
+  console.stops.requested = bm::platform::stop_signal;
   return bm::main_menu(console);
 }

@@ -8,28 +8,17 @@ namespace {
 
 constexpr std::size_t command_capacity = 100;
 
-void print_banner(std::FILE* output) {
-  say(output,
-      "****************\n"
-      "*Brevinmarquest*\n"
-      "****************\n\n");
-}
-
-void print_menu(std::FILE* output) {
-  say(output,
-      "\nMAIN MENU\n\n"
-      "   [L]oad .bit to USB\n"
-      "   [H]and enter bytes to send to USB\n"
-      "   [Q]uit\n\n");
-}
-
 }  // namespace
 
 int main_menu(const session& s) {
-  print_banner(s.output);
+  say(s.output, "****************\n*Brevinmarquest*\n****************\n\n");
   char buffer[command_capacity];
   for (;;) {
-    print_menu(s.output);
+    say(s.output,
+        "\nMAIN MENU\n\n"
+        "   [L]oad .bit to USB\n"
+        "   [H]and enter bytes to send to USB\n"
+        "   [Q]uit\n\n");
     const token command = next_token(s, buffer, sizeof buffer);
     if (command.status == token_status::end_of_input) return input_ended_status;
     if (is_command(s, command, "L")) {
@@ -42,8 +31,7 @@ int main_menu(const session& s) {
       say(s.output, "Unrecognized Input (Must be capitalized)\n");
     }
     // The transfer has closed the device; the tool ends as the signal asked, but cleanly.
-    if (const int signal_number = stop_requested(s.stops))
-      return stopped_status_base + signal_number;
+    if (const int signal_number = s.stops.requested()) return stopped_status_base + signal_number;
   }
 }
 

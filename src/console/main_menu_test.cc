@@ -13,6 +13,7 @@
 
 #include "console/token_reader.h"
 #include "fake_driver.h"
+#include "transfer/load_bit_file.h"
 
 namespace brevinmarquest {
 namespace {

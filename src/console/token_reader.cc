@@ -3,16 +3,16 @@
 namespace brevinmarquest {
 namespace {
 
-int skip_white_space(std::FILE* input) {
-  int c = std::getc(input);
-  while (is_white_space(c)) c = std::getc(input);
-  return c;
+// The C locale's white space, fixed here so that no locale can change what ends a token.
+bool is_white_space(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
 }  // namespace
 
 token read_token(std::FILE* input, char* buffer, std::size_t capacity) {
-  int c = skip_white_space(input);
+  int c = std::getc(input);
+  while (is_white_space(c)) c = std::getc(input);
   if (c == EOF) return {token_status::end_of_input, {}};
   std::size_t length = 0;
   bool fits = true;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "transfer/load_bit_file.h"
+
 namespace brevinmarquest {
 namespace {
 

@@ -3,128 +3,92 @@
 // D2XX library comes first; libftdi1 stands in when the vendor's cannot be loaded.
 #include <dlfcn.h>
 
-#include <cstddef>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "platform/driver_library.h"
 #include "platform/libftdi_driver.h"
-#include "platform/vendor_calls.h"
 
 namespace brevinmarquest::platform {
 namespace {
-
-// The vendor's own signatures; its DWORD and ULONG are 32 bits wide on every system.
-using ft_open_fn = DeviceStatus (*)(int index, void** handle);
-using ft_write_fn = DeviceStatus (*)(void* handle, void* buffer, std::uint32_t count,
-                                     std::uint32_t* written);
-using ft_close_fn = DeviceStatus (*)(void* handle);
-
-using ft_functions = vendor_functions<ft_open_fn, ft_write_fn, ft_close_fn>;
 
 struct module_closer {
   void operator()(void* module) const { dlclose(module); }
 };
 using module_ptr = std::unique_ptr<void, module_closer>;
 
-std::string loader_error() {
-  const char* reason = dlerror();
-  return reason ? reason : "unknown reason";
-}
-
-// One exported function and where its address goes.
-template <typename Functions>
-struct export_binding {
-  const char* name;
-  void (*store)(Functions& functions, void* address);
-};
-
-template <auto member, typename Functions>
-void store(Functions& functions, void* address) {
-  using Function = std::remove_reference_t<decltype(functions.*member)>;
-  functions.*member = reinterpret_cast<Function>(address);
-}
-
-// Loads `file` and binds every function of `table`, or unloads it again and says why.
-template <typename Functions, std::size_t count>
-module_ptr load_bound(const char* file, const export_binding<Functions> (&table)[count],
-                      Functions& functions, std::string& why) {
-  dlerror();
+// dlerror has the reason whenever dlopen or dlsym fails. A library that is simply not there is said
+// to be so; any other reason (a wrong architecture, a library it needs that is missing) is worth
+// the loader's own words.
+module_ptr load(const char* file, std::string& why) {
   module_ptr module(dlopen(file, RTLD_NOW | RTLD_LOCAL));
-  if (!module) {
-    why = std::string("cannot load ") + file + ": " + loader_error();
-    return nullptr;
-  }
-  for (const export_binding<Functions>& binding : table) {
-    void* address = dlsym(module.get(), binding.name);
-    if (!address) {
-      why = std::string(file) + " lacks " + binding.name + ": " + loader_error();
-      return nullptr;
-    }
-    binding.store(functions, address);
-  }
-  return module;
+  if (module) return module;
+  const std::string reason = dlerror();
+  const std::string absent = std::string(file) + ": cannot open shared object file: ";
+  why = reason == absent + std::strerror(ENOENT)
+            ? std::string(file) + " is not installed"
+            : "cannot load " + std::string(file) + ": " + reason;
+  return nullptr;
 }
 
-const export_binding<ft_functions> vendor_exports[] = {
-    {"FT_Open", store<&ft_functions::open>},
-    {"FT_Write", store<&ft_functions::write>},
-    {"FT_Close", store<&ft_functions::close>},
-};
+template <typename Function>
+bool bind(void* module, const char* file, const char* name, Function& function, std::string& why) {
+  void* address = dlsym(module, name);
+  if (!address) {
+    why = std::string(file) + " lacks " + name + ": " + dlerror();
+    return false;
+  }
+  function = reinterpret_cast<Function>(address);
+  return true;
+}
 
-const export_binding<libftdi_functions> libftdi_exports[] = {
-    {"ftdi_new", store<&libftdi_functions::new_context>},
-    {"ftdi_free", store<&libftdi_functions::free_context>},
-    {"ftdi_usb_find_all", store<&libftdi_functions::find_all>},
-    {"ftdi_list_free", store<&libftdi_functions::free_list>},
-    {"ftdi_usb_open_dev", store<&libftdi_functions::open_device>},
-    {"ftdi_usb_close", store<&libftdi_functions::close_device>},
-    {"ftdi_write_data", store<&libftdi_functions::write_data>},
-    {"ftdi_get_error_string", store<&libftdi_functions::error_string>},
-};
+bool load_vendor(module_ptr& module, driver_calls& calls, std::string& why) {
+  const char* file = BREVINMARQUEST_VENDOR_LIBRARY;
+  module = load(file, why);
+  calls.library = file;
+  return module && bind(module.get(), file, "FT_Open", calls.open_by_index, why) &&
+         bind(module.get(), file, "FT_Write", calls.write, why) &&
+         bind(module.get(), file, "FT_Close", calls.close, why);
+}
+
+bool load_libftdi(module_ptr& module, libftdi_functions& libftdi, driver_calls& calls,
+                  std::string& why) {
+  const char* file = BREVINMARQUEST_LIBFTDI_LIBRARY;
+  module = load(file, why);
+  if (!module || !bind(module.get(), file, "ftdi_new", libftdi.new_context, why) ||
+      !bind(module.get(), file, "ftdi_free", libftdi.free_context, why) ||
+      !bind(module.get(), file, "ftdi_usb_find_all", libftdi.find_all, why) ||
+      !bind(module.get(), file, "ftdi_list_free", libftdi.free_list, why) ||
+      !bind(module.get(), file, "ftdi_usb_open_dev", libftdi.open_device, why) ||
+      !bind(module.get(), file, "ftdi_usb_close", libftdi.close_device, why) ||
+      !bind(module.get(), file, "ftdi_write_data", libftdi.write_data, why) ||
+      !bind(module.get(), file, "ftdi_get_error_string", libftdi.error_string, why)) {
+    return false;
+  }
+  calls = libftdi_calls(libftdi);
+  calls.library = file;
+  return true;
+}
 
 }  // namespace
 
-struct driver_library::loaded {
-  module_ptr module;
-  ft_functions vendor{};
-  libftdi_driver libftdi{};
-  // Why the vendor's library was passed over, for as long as libftdi1 stands in for it.
-  std::string vendor_why;
-  driver_calls calls{};
-
-  bool load_vendor(std::string& why) {
-    module = load_bound(BREVINMARQUEST_VENDOR_LIBRARY, vendor_exports, vendor, why);
-    if (!module) return false;
-    calls = vendor_calls(vendor, BREVINMARQUEST_VENDOR_LIBRARY);
-    return true;
-  }
-
-  // `passed_over` says why the vendor's library is not used, so that the user learns of it.
-  bool load_libftdi(const std::string& passed_over, std::string& why) {
-    module = load_bound(BREVINMARQUEST_LIBFTDI_LIBRARY, libftdi_exports, libftdi.functions, why);
-    if (!module) return false;
-    vendor_why = passed_over;
-    calls = libftdi_calls(libftdi, BREVINMARQUEST_LIBFTDI_LIBRARY, vendor_why.c_str());
-    return true;
-  }
-};
-
-driver_library::driver_library() = default;
-driver_library::~driver_library() = default;
-
-const driver_calls* driver_library::calls(std::string& why) {
-  if (loaded_) return &loaded_->calls;
-  auto library = std::make_unique<loaded>();
+const driver_calls* load_driver(std::string& why) {
+  static module_ptr module;
+  static libftdi_functions libftdi;
+  static driver_calls calls;
+  if (module) return &calls;
   std::string vendor_why;
   std::string libftdi_why;
-  if (!library->load_vendor(vendor_why) && !library->load_libftdi(vendor_why, libftdi_why)) {
-    why = vendor_why + "; " + libftdi_why;
-    return nullptr;
+  if (load_vendor(module, calls, vendor_why)) return &calls;
+  if (load_libftdi(module, libftdi, calls, libftdi_why)) {
+    calls.passed_over = vendor_why;
+    return &calls;
   }
-  loaded_ = std::move(library);
-  return &loaded_->calls;
+  module.reset();
+  why = vendor_why + "; " + libftdi_why;
+  return nullptr;
 }
 
 }  // namespace brevinmarquest::platform

@@ -7,7 +7,6 @@
 #include <type_traits>
 
 #include "platform/driver_library.h"
-#include "platform/vendor_calls.h"
 
 namespace brevinmarquest::platform {
 namespace {
@@ -18,14 +17,6 @@ constexpr const char* library_name = "FTD2XX.dll";
 constexpr WORD open_export = 1;
 constexpr WORD close_export = 2;
 constexpr WORD write_export = 4;
-
-// The vendor's own signatures; its DWORD and ULONG are 32 bits wide.
-using ft_open_fn = DeviceStatus(WINAPI*)(int index, void** handle);
-using ft_write_fn = DeviceStatus(WINAPI*)(void* handle, void* buffer, std::uint32_t count,
-                                          std::uint32_t* written);
-using ft_close_fn = DeviceStatus(WINAPI*)(void* handle);
-
-using ft_functions = vendor_functions<ft_open_fn, ft_write_fn, ft_close_fn>;
 
 struct module_closer {
   void operator()(HMODULE module) const { FreeLibrary(module); }
@@ -50,18 +41,17 @@ std::string system_reason(DWORD error) {
 // Loads the library without letting Windows stop a script with a dialog box over a damaged
 // file, and without looking in the working folder, where the user's files (and anything
 // planted among them) lie. Wine keeps searching the working folder regardless.
-HMODULE load_library() {
+module_ptr load(std::string& why) {
   SetDllDirectoryA("");
   DWORD previous_mode = 0;
   SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_mode);
-  HMODULE module = LoadLibraryA(library_name);
+  module_ptr module(LoadLibraryA(library_name));
   const DWORD error = GetLastError();
   SetThreadErrorMode(previous_mode, nullptr);
-  SetLastError(error);
+  if (!module) why = std::string("cannot load ") + library_name + ": " + system_reason(error);
   return module;
 }
 
-// Binds one function by its export number; a failure leaves the system's reason in `why`.
 template <typename Function>
 bool bind(HMODULE module, WORD number, Function& function, std::string& why) {
   const FARPROC address = GetProcAddress(module, MAKEINTRESOURCEA(number));
@@ -78,33 +68,19 @@ bool bind(HMODULE module, WORD number, Function& function, std::string& why) {
 
 }  // namespace
 
-struct driver_library::loaded {
-  module_ptr module;
-  ft_functions functions{};
-  driver_calls calls{};
-};
-
-driver_library::driver_library() = default;
-driver_library::~driver_library() = default;
-
-const driver_calls* driver_library::calls(std::string& why) {
-  if (loaded_) return &loaded_->calls;
-  module_ptr module(load_library());
-  if (!module) {
-    why = std::string("cannot load ") + library_name + ": " + system_reason(GetLastError());
-    return nullptr;
+const driver_calls* load_driver(std::string& why) {
+  static module_ptr module;
+  static driver_calls calls;
+  if (module) return &calls;
+  module = load(why);
+  if (module && bind(module.get(), open_export, calls.open_by_index, why) &&
+      bind(module.get(), write_export, calls.write, why) &&
+      bind(module.get(), close_export, calls.close, why)) {
+    calls.library = library_name;
+    return &calls;
   }
-  auto library = std::make_unique<loaded>();
-  ft_functions& functions = library->functions;
-  if (!bind(module.get(), open_export, functions.open, why) ||
-      !bind(module.get(), write_export, functions.write, why) ||
-      !bind(module.get(), close_export, functions.close, why)) {
-    return nullptr;
-  }
-  library->module = std::move(module);
-  library->calls = vendor_calls(library->functions, library_name);
-  loaded_ = std::move(library);
-  return &loaded_->calls;
+  module.reset();
+  return nullptr;
 }
 
 }  // namespace brevinmarquest::platform

@@ -2,8 +2,6 @@
 // The open-source libftdi1 as a driver, for systems without the vendor's library. It answers in
 // the vendor's status numbers, so users and scripts see the same codes whichever library runs.
 
-#include <string>
-
 #include "platform/driver_library.h"
 
 namespace brevinmarquest::platform {
@@ -14,9 +12,7 @@ struct libusb_device;
 
 // One entry of the list that ftdi_usb_find_all gives, laid out as libftdi lays it out.
 struct ftdi_device_list {
-  // The next device, or null after the last.
   ftdi_device_list* next;
-  // The device, to be handed to ftdi_usb_open_dev.
   libusb_device* dev;
 };
 
@@ -26,10 +22,10 @@ struct libftdi_functions {
   ftdi_context* (*new_context)();
   // ftdi_free: closes the context's device if open and releases the context.
   void (*free_context)(ftdi_context* context);
-  // ftdi_usb_find_all: lists the devices with the IDs (0, 0 for the default ones); the count or
+  // ftdi_usb_find_all: lists the devices with the IDs (0, 0 for FTDI's usual ones); the count or
   // a negative error.
   int (*find_all)(ftdi_context* context, ftdi_device_list** list, int vendor, int product);
-  // ftdi_list_free: releases a list that find_all gave, however far it got.
+  // ftdi_list_free: releases a list that find_all gave.
   void (*free_list)(ftdi_device_list** list);
   // ftdi_usb_open_dev: opens a listed device; 0 or a negative error.
   int (*open_device)(ftdi_context* context, libusb_device* device);
@@ -41,16 +37,8 @@ struct libftdi_functions {
   const char* (*error_string)(ftdi_context* context);
 };
 
-// The state behind the libftdi driver calls.
-struct libftdi_driver {
-  // Bound by the loader before any call is made.
-  libftdi_functions functions;
-  // libftdi's words on why the last open failed; empty after a successful open.
-  std::string last_error;
-};
-
-// The driver calls for `driver`, under the name `library`, used because `passed_over`; all three
-// outlive the table.
-driver_calls libftdi_calls(libftdi_driver& driver, const char* library, const char* passed_over);
+// The driver calls over `functions`, which must outlive them. They open the first device that
+// libftdi lists with FTDI's usual IDs, whatever index they are given.
+driver_calls libftdi_calls(const libftdi_functions& functions);
 
 }  // namespace brevinmarquest::platform

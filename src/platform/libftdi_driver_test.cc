@@ -84,14 +84,13 @@ class LibftdiDriver : public ::testing::Test {
     EXPECT_EQ(fake.lists_alive, 0);
   }
 
-  libftdi_driver driver{{fake_new, fake_free, fake_find_all, fake_free_list, fake_open, fake_close,
-                         fake_write, fake_error},
-                        {}};
-  driver_calls calls = libftdi_calls(driver, "libftdi1.so.2", "");
+  libftdi_functions functions{fake_new,  fake_free,  fake_find_all, fake_free_list,
+                              fake_open, fake_close, fake_write,    fake_error};
+  driver_calls calls = libftdi_calls(functions);
   void* handle = nullptr;
 
-  DeviceStatus open() { return calls.open_by_index(calls.state, 0, &handle); }
-  std::string last_words() const { return calls.last_words(calls.state); }
+  DeviceStatus open() { return calls.open_by_index(0, &handle); }
+  std::string last_words() const { return calls.last_words(); }
 };
 
 TEST_F(LibftdiDriver, OpensTheFirstListedDeviceAndSendsOneBytePerCall) {
@@ -101,9 +100,9 @@ TEST_F(LibftdiDriver, OpensTheFirstListedDeviceAndSendsOneBytePerCall) {
   EXPECT_EQ(fake.lists_alive, 0);
   unsigned char byte = 200;
   std::uint32_t written = 7;
-  EXPECT_EQ(calls.write(calls.state, handle, &byte, 1, &written), 0u);
+  EXPECT_EQ(calls.write(handle, &byte, 1, &written), 0u);
   EXPECT_EQ(written, 1u);
-  EXPECT_EQ(calls.close(calls.state, handle), 0u);
+  EXPECT_EQ(calls.close(handle), 0u);
   EXPECT_EQ(fake.closes, 1);
   EXPECT_EQ(fake.written, std::vector<unsigned char>{200});
 }
@@ -140,10 +139,10 @@ TEST_F(LibftdiDriver, OnlyAByteTheCallWroteCountsAsWritten) {
   unsigned char byte = 1;
   for (int attempt = 0; attempt < 3; ++attempt) {
     std::uint32_t written = 7;
-    EXPECT_EQ(calls.write(calls.state, handle, &byte, 1, &written), 4u);
+    EXPECT_EQ(calls.write(handle, &byte, 1, &written), 4u);
     EXPECT_EQ(written, 0u);
   }
-  calls.close(calls.state, handle);
+  calls.close(handle);
   EXPECT_TRUE(fake.written.empty());
 }
 
@@ -158,7 +157,7 @@ TEST_F(LibftdiDriver, KeepsLibftdisWordsOnAFailedOpenUntilTheNextOpenSucceeds) {
   EXPECT_EQ(last_words(), "inappropriate permissions on device!");
   fake = {};
   ASSERT_EQ(open(), 0u);
-  calls.close(calls.state, handle);
+  calls.close(handle);
   EXPECT_EQ(last_words(), "");
 }
 

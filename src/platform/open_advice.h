@@ -9,19 +9,20 @@
 
 namespace brevinmarquest::platform {
 
-// The systems whose fixes differ.
 enum class system_kind : std::uint8_t { linux_system, macos, windows };
 
-// The udev rule that lets users at the machine reach the device, as this copy of the tool knows
-// it.
+// The udev rule that lets users at the machine reach the device, as this copy of the tool finds
+// it, which decides what the user still has to do about it.
 struct udev_rule {
-  // Where the rule lies.
+  enum class place : std::uint8_t {
+    source_tree,    // the tool runs from a build; the rule is still to be installed
+    read_by_udev,   // installed under a prefix whose rules udev reads
+    unread_prefix,  // installed under a prefix whose rules udev never reads
+  };
+  place where;
   std::string path;
-  // True when the tool runs installed, so that the rule is in place already.
-  bool installed;
 };
 
-// What a user learns about an open that failed with a status.
 struct open_advice {
   // The likely causes in a few words; empty when nothing is known beyond the status.
   std::string causes;
@@ -29,8 +30,7 @@ struct open_advice {
   std::string fix;
 };
 
-// The advice for an open through a library of `kind` on `system` that failed with `status`;
-// `rule` is the udev rule to name on Linux.
+// The advice for an open through a library of `kind` on `system` that failed with `status`.
 open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,
                        const udev_rule& rule);
 

@@ -2,8 +2,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
+#include <iterator>
 #include <string>
 
 #include "platform/system.h"
@@ -13,19 +15,20 @@ namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
 
-const int stop_signals[] = {SIGINT, SIGTERM};
-struct sigaction previous_actions[sizeof stop_signals / sizeof stop_signals[0]];
-bool armed[sizeof stop_signals / sizeof stop_signals[0]];
+constexpr int stop_signals[] = {SIGINT, SIGTERM};
+struct sigaction previous_actions[std::size(stop_signals)];
+bool armed[std::size(stop_signals)];
 
-extern "C" void note_stop(int signal_number) { stop_requested = signal_number; }
+// The read end of a pipe whose write end is closed: reading it finds the end of input at once.
+int ended_input = -1;
 
-// The folder the running program was started from; empty where the system does not say.
-std::string running_folder() {
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return "";
-  const std::string program(path, static_cast<std::size_t>(length));
-  return program.substr(0, program.rfind('/'));
+// A stop may land after the dialogue last looked for one and before it starts to wait at a
+// prompt; with standard input ended, that wait returns at once instead of never.
+extern "C" void note_stop(int signal_number) {
+  const int saved_errno = errno;
+  stop_requested = signal_number;
+  dup2(ended_input, STDIN_FILENO);
+  errno = saved_errno;
 }
 
 }  // namespace
@@ -38,21 +41,34 @@ system_kind running_system() {
 #endif
 }
 
+// The tool's own path is asked of /proc, where the system says; elsewhere it counts as a build.
 udev_rule this_udev_rule() {
-  if (running_folder() == BREVINMARQUEST_INSTALLED_BINDIR) {
-    return {BREVINMARQUEST_INSTALLED_UDEV_RULE, true};
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  const std::string program(path, length > 0 ? static_cast<std::size_t>(length) : 0);
+  const std::size_t bin = program.rfind("/bin/");
+  if (bin == std::string::npos || program.find('/', bin + 5) != std::string::npos) {
+    return {udev_rule::place::source_tree, "udev/60-brevinmarquest.rules"};
   }
-  return {BREVINMARQUEST_SOURCE_UDEV_RULE, false};
+  const std::string prefix = program.substr(0, bin);
+  const bool read = prefix == "/usr" || prefix == "/usr/local" || prefix.empty();
+  return {read ? udev_rule::place::read_by_udev : udev_rule::place::unread_prefix,
+          prefix + "/lib/udev/rules.d/60-brevinmarquest.rules"};
 }
 
-// Without SA_RESTART a read blocked at a prompt returns, so hand entry can close the device;
-// SA_RESETHAND lets a second stop end the tool even inside a driver call that never returns.
+// Without SA_RESTART a read or write under way at a prompt returns; SA_RESETHAND lets a second
+// stop end the tool even inside a driver call that never returns.
 void arm_stop_signals() {
+  int ends[2];
+  if (ended_input < 0 && pipe(ends) == 0) {
+    close(ends[1]);
+    ended_input = ends[0];
+  }
   struct sigaction action {};
   action.sa_handler = note_stop;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESETHAND;
-  for (std::size_t i = 0; i < sizeof stop_signals / sizeof stop_signals[0]; ++i) {
+  for (std::size_t i = 0; i < std::size(stop_signals); ++i) {
     sigaction(stop_signals[i], nullptr, &previous_actions[i]);
     armed[i] = previous_actions[i].sa_handler != SIG_IGN;
     if (armed[i]) sigaction(stop_signals[i], &action, nullptr);
@@ -60,7 +76,7 @@ void arm_stop_signals() {
 }
 
 void disarm_stop_signals() {
-  for (std::size_t i = 0; i < sizeof stop_signals / sizeof stop_signals[0]; ++i) {
+  for (std::size_t i = 0; i < std::size(stop_signals); ++i) {
     if (armed[i]) sigaction(stop_signals[i], &previous_actions[i], nullptr);
     armed[i] = false;
   }

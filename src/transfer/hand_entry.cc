@@ -7,22 +7,15 @@ namespace {
 
 constexpr std::size_t entry_capacity = 4;
 constexpr int largest_byte = 255;
-// Any magnitude past this is out of range whatever follows, so conversion stops growing here.
-constexpr int saturation = 100000;
 
 }  // namespace
 
 int entry_value(std::string_view entry) {
-  std::size_t at = 0;
-  while (at < entry.size() && is_white_space(entry[at])) ++at;
-  bool negative = false;
-  if (at < entry.size() && (entry[at] == '+' || entry[at] == '-')) {
-    negative = entry[at] == '-';
-    ++at;
-  }
+  const bool negative = !entry.empty() && entry[0] == '-';
+  if (!entry.empty() && (negative || entry[0] == '+')) entry.remove_prefix(1);
   int magnitude = 0;
-  for (; at < entry.size() && entry[at] >= '0' && entry[at] <= '9'; ++at) {
-    if (magnitude < saturation) magnitude = magnitude * 10 + (entry[at] - '0');
+  for (; !entry.empty() && entry[0] >= '0' && entry[0] <= '9'; entry.remove_prefix(1)) {
+    magnitude = magnitude * 10 + (entry[0] - '0');
   }
   return negative ? -magnitude : magnitude;
 }
@@ -31,9 +24,14 @@ void hand_entry(const session& s) {
   usb_link link;
   if (!usb_link_open(link, s)) return;
   char buffer[entry_capacity];
-  while (!stop_requested(s.stops)) {
+  while (!s.stops.requested()) {
     say(s.output, "Enter a number between 0 and 255 (Q to quit): ");
     const token entry = next_token(s, buffer, sizeof buffer);
+    if (s.stops.requested()) {
+      // The prompt's line is still open where both streams share a console.
+      say(s.diagnostics, "\n");
+      break;
+    }
     if (entry.status == token_status::end_of_input || is_command(s, entry, "Q")) break;
     const int value = entry.status == token_status::read ? entry_value(entry.text) : -1;
     if (value < 0 || value > largest_byte) {

@@ -9,8 +9,8 @@ namespace brevinmarquest {
 // The hand-entry dialog: sends typed values 0 to 255 to device 0 until "Q" or a failed write.
 void hand_entry(const session& s);
 
-// Converts a typed entry as decimal: an optional sign, then digits up to the first character
-// that is not one; no digits give 0. Values too large to matter saturate rather than overflow.
+// Converts a typed entry of at most three characters as decimal: an optional sign, then digits
+// up to the first character that is not one; no digits give 0.
 int entry_value(std::string_view entry);
 
 }  // namespace brevinmarquest

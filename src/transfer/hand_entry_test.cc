@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <utility>
 
 namespace brevinmarquest {
@@ -10,16 +9,10 @@ namespace {
 
 TEST(EntryValue, ConvertsLikeADecimalIntegerWithAnOptionalSign) {
   const std::pair<const char*, int> cases[] = {
-      {"0", 0},  {"255", 255}, {"256", 256}, {"-1", -1}, {"-0", 0},
-      {"+7", 7}, {"x", 0},     {"A", 0},     {"q", 0},   {"12x", 12},
-      {"", 0},   {"-", 0},     {"+-3", 0},   {"007", 7}, {" \t+7", 7},
+      {"0", 0}, {"255", 255}, {"256", 256}, {"-1", -1}, {"-0", 0}, {"+7", 7},  {"x", 0},
+      {"A", 0}, {"q", 0},     {"12x", 12},  {"", 0},    {"-", 0},  {"+-3", 0}, {"007", 7},
   };
   for (const auto& [entry, value] : cases) EXPECT_EQ(entry_value(entry), value) << entry;
-}
-
-TEST(EntryValue, StaysOutOfRangeRatherThanOverflowingOnLongDigitRuns) {
-  EXPECT_GT(entry_value(std::string(40, '9')), 255);
-  EXPECT_LT(entry_value("-" + std::string(40, '9')), 0);
 }
 
 }  // namespace

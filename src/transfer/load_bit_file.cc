@@ -11,26 +11,14 @@ namespace {
 
 constexpr std::size_t name_capacity = 100;
 
-void print_prompt(std::FILE* output) {
-  say(output,
-      "\nLOAD BIT FILE\n\n"
-      "   [C]ancel\n"
-      "   (anything else to load)\n"
-      "    Filename To Read (INCLUDE extension): ");
-}
-
 // The name as data: quoted, with every byte a terminal could act on written as an escape.
 std::string quoted(std::string_view name) {
   std::string text = "\"";
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\') {
-      char escape[5];
-      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-      text += escape;
-    } else {
-      text += c;
-    }
+    char escape[5];
+    std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+    text += byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\' ? escape : std::string(1, c);
   }
   return text + "\"";
 }
@@ -44,16 +32,11 @@ file_ptr open_bit_file(const session& s, std::string_view name, std::string& why
     why = "a file name cannot hold a NUL byte";
     return nullptr;
   }
-  errno = 0;
   file_ptr file(s.open_file(std::string(name).c_str()));
-  if (file) {
-    const int first = std::getc(file.get());
-    if (!std::ferror(file.get())) {
-      if (first != EOF) std::ungetc(first, file.get());
-      return file;
-    }
-  }
-  why = errno ? std::strerror(errno) : "unknown reason";
+  // Putting back the end of the file puts back nothing.
+  if (file) std::ungetc(std::getc(file.get()), file.get());
+  if (file && !std::ferror(file.get())) return file;
+  why = std::strerror(errno);
   return nullptr;
 }
 
@@ -68,13 +51,14 @@ void explain_refused(const session& s, const token& name, const std::string& why
       why.c_str());
 }
 
-}  // namespace
-
+// Streams `file` from its current position to device 0, one byte per write, echoing each
+// byte. True when the end of the file was reached with every byte written; false when the
+// device did not open, a write failed, the file could not be read or the user stopped it.
 bool send_file(const session& s, std::FILE* file) {
   usb_link link;
   if (!usb_link_open(link, s)) return false;
   int byte = std::getc(file);
-  for (; byte != EOF && !stop_requested(s.stops); byte = std::getc(file)) {
+  for (; byte != EOF && !s.stops.requested(); byte = std::getc(file)) {
     say(s.output, "%i ", byte);
     // A transfer whose progress nobody can see any more stops as a failed one, so that the
     // session ends promptly rather than after the whole file.
@@ -91,10 +75,16 @@ bool send_file(const session& s, std::FILE* file) {
   return read_whole;
 }
 
+}  // namespace
+
 void load_bit_file(const session& s) {
   char buffer[name_capacity];
   for (;;) {
-    print_prompt(s.output);
+    say(s.output,
+        "\nLOAD BIT FILE\n\n"
+        "   [C]ancel\n"
+        "   (anything else to load)\n"
+        "    Filename To Read (INCLUDE extension): ");
     const token name = next_token(s, buffer, sizeof buffer);
     if (name.status == token_status::end_of_input || is_command(s, name, "C")) return;
     std::string why;
@@ -111,7 +101,7 @@ void load_bit_file(const session& s) {
       return;
     }
     say(s.output, "ERROR SENDING %.*s\n", length, name.text.data());
-    if (stop_requested(s.stops)) return;
+    if (s.stops.requested()) return;
   }
 }
 

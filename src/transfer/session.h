@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -24,7 +23,7 @@ struct token {
   std::string_view text;
 };
 
-// The console routines every dialogue reads with. The console layer provides them, so the
+// The console routines the dialogues read with. The console layer provides them, so the
 // transfers depend on nothing above them.
 struct console_reading {
   // Reads one whitespace-delimited token into `buffer`; `capacity` counts the terminating zero.
@@ -33,64 +32,43 @@ struct console_reading {
   bool (*token_is)(std::string_view text, const char* word);
 };
 
-// Gives a link the driver calls to open it with; null when there are none, with `why` saying
-// in one line what was tried and why it failed.
-using driver_source = std::function<const platform::driver_calls*(std::string& why)>;
-
-// Opens a named file for binary reading; null when it cannot.
-using file_opener = std::function<std::FILE*(const char* name)>;
-
-// How a transfer learns that the user asked it to stop (Ctrl-C). The tool asks the system; a
-// test supplies its own. Null members mean that no stop ever comes.
+// How a transfer learns that the user asked it to stop (Ctrl-C). The tool asks the system; by
+// default no stop ever comes.
 struct stop_requests {
   // Starts catching stops; called once a device is open.
-  void (*arm)();
+  void (*arm)() = [] {};
   // Hands stops back to the system, which ends the tool on them; called once it is closed.
-  void (*disarm)();
+  void (*disarm)() = [] {};
   // The signal number of the stop that was asked for, or 0; it stays set once asked.
-  int (*requested)();
+  int (*requested)() = [] { return 0; };
 };
 
 // Everything one run of the dialogue talks to. None of it is global, so a test can play a whole
 // session in-process on its own input, output, files and driver.
 struct session {
-  // Where tokens are read from.
   std::FILE* input;
-  // Where every console text goes, flushed the moment it is printed.
+  // Every console text goes here, flushed the moment it is printed.
   std::FILE* output;
   // Explanations for the user beside the console texts; never part of the dialogue.
   std::FILE* diagnostics;
-  // The console routines the dialogues read with.
   console_reading reading;
-  // Where links get their driver each time they open.
-  driver_source driver;
-  // How the load dialog opens a file.
-  file_opener open_file;
-  // Where the transfer loops look, between writes, for the user's stop.
+  // The driver a link opens with each time; null when there is none, with `why` saying in one
+  // line what was tried and why it failed.
+  std::function<const platform::driver_calls*(std::string& why)> driver;
+  // Opens a named file for binary reading; null when it cannot.
+  std::function<std::FILE*(const char* name)> open_file;
   stop_requests stops;
 };
-
-// The C locale's white space, fixed here so that no locale can change what ends a token or
-// where a typed value starts.
-bool is_white_space(int c);
-
-// Closes a file on every path out of the code that opened it.
-struct file_closer {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 // Reads the next token for a dialogue. Once the console output has failed nobody can follow the
 // dialogue any more, so input counts as ended and every loop winds down.
 token next_token(const session& s, char* buffer, std::size_t capacity);
 
-// The signal number of the stop the user asked for, or 0.
-int stop_requested(const stop_requests& stops);
-
 // True when `t` was read whole and is the command `word`.
 bool is_command(const session& s, const token& t, const char* word);
 
-// Prints one console text and flushes it, so it is visible at once even on a pipe.
+// Prints one text and flushes it, so it is visible at once even on a pipe. Nothing more goes to
+// an output that has failed, where a write could block again after a stop.
 void say(std::FILE* output, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 }  // namespace brevinmarquest

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "platform/driver_library.h"
 #include "transfer/session.h"
@@ -10,21 +9,17 @@ namespace brevinmarquest {
 
 // An open connection with device 0, owned by the transfer that opened it.
 struct usb_link {
-  // The driver the link was opened through.
   const platform::driver_calls* driver = nullptr;
-  // The driver's device handle, valid from a successful open until the close.
+  // Valid from a successful open until the close.
   void* handle = nullptr;
   // Bytes the driver reported written since the open. 64 bits, so it never wraps.
   std::uint64_t total = 0;
-  // Where the link prints its messages.
-  std::FILE* output = nullptr;
-  // Where it explains to the user what the console messages cannot say.
-  std::FILE* diagnostics = nullptr;
-  // Armed while the device is open, so that a stop lets the transfer close it.
-  const stop_requests* stops = nullptr;
+  // Where the link prints, and looks for the user's stop.
+  const session* console = nullptr;
 };
 
 // Opens device 0 and says so; on false the link printed why and there is nothing to close.
+// While it is open, the user's stop lets the transfer close it.
 bool usb_link_open(usb_link& link, const session& s);
 
 // Writes one byte and shows the running total; false means the transfer must stop.

@@ -10,6 +10,7 @@
 #include "fake_driver.h"
 #include "platform/open_advice.h"
 #include "platform/system.h"
+#include "transfer/load_bit_file.h"
 
 namespace brevinmarquest {
 namespace {
