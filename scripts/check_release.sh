@@ -31,7 +31,10 @@ mkdir "$work/zip"
 (
   cd "$work/zip"
   unzip -q "$root/dist/$name-windows-x64.zip"
-  printf 'H 1 2 255 Q\nQ\n' | BREVINMARQUEST_SIM_RECEIVED=received.bin wine brevinmarquest.exe >out.txt
+  # As the zip's README.txt says to feed it a script.
+  printf 'H 1 2 255 Q\r\nQ\r\n' >session.txt
+  BREVINMARQUEST_SIM_RECEIVED=received.bin wine cmd /c "type session.txt | brevinmarquest.exe" \
+    </dev/null >out.txt
   grep -q '^USB Interface Opened Successfully!' out.txt
   grep -q '   3 total bytes written' out.txt
   [ "$(od -An -tu1 received.bin | xargs)" = "1 2 255" ]
