@@ -4,8 +4,7 @@ printed, the bytes the device received and its exit status with the cases in .te
 
 A .test file holds cases: each a line "=== title", lines of comment, then sections, each a line
 "--- name [words]" (or "--- name [words]: its first line") and the lines after it:
-  stdin [open]        what is typed, a line break after each line; "open": standard input is not
-                      closed then, so the tool has to end on its own
+  stdin [open]        what is typed, a line break after each line; "open": then left open
   stdout [closed|broken]  exactly what the tool prints (nothing when absent); "closed": the tool
                       starts with standard output closed; "broken": standard output is a pipe
                       read only as far as this text goes, then closed (at once when it is empty)
@@ -16,7 +15,7 @@ A .test file holds cases: each a line "=== title", lines of comment, then sectio
   memory              the most memory the tool may take, in MiB
   env                 NAME=value lines for the simulated device
   file NAME [fifo|unreadable|shrink N]  decimal byte values of a file in the case's working
-                      folder (a folder when NAME ends with "/"), or of a FIFO, written once it is
+                      folder (a folder when NAME ends with "/"); "fifo": a FIFO fed them once it is
                       opened; "unreadable": no read permission (the case is skipped as root);
                       "shrink N": the file is cut to N bytes once the device has a byte
   signal NAME N [MS]  SIGNAME goes to the tool MS milliseconds (50 when not given) after the
@@ -26,9 +25,11 @@ A .test file holds cases: each a line "=== title", lines of comment, then sectio
   wrapper             a command that runs the tool, such as strace (the case is skipped where it
                       is not installed); signals go to the tool beneath it
   libraries [NAME..]  the loader's path instead of the simulated device: the build's folders
-                      NAME... (. for the working folder), or with none the --no-driver-dir folder
-  chips               emulated FTDI chips, one a line, reached through the system's libftdi1 and
-                      libusb (see usb_chips.py); device then means the bytes the chips received
+                      NAME... (. for the working folder); with none, the --no-driver-dir folder if
+                      it is given
+  chips               emulated FTDI chips, one a line in plug-in order (or none), reached through
+                      the system's libftdi1 and libusb (see usb_chips.py); device then means the
+                      bytes the chips received
   usb                 exactly what the chips saw, as usb_chips.py logs it
 In texts and names, {banner}, {menu}, {load}, {entry} and {unrecognized} (its line and the menu)
 stand for the tool's texts, {xNN} for the byte of lower-case hex value NN and {T*N} for T repeated
@@ -125,8 +126,8 @@ def check_text(sections, stream, got):
     pattern = re.escape(expected).replace(re.escape(TEXTS["any"]), "[^\n]*")
     if re.fullmatch(pattern.replace(re.escape(TEXTS["..."]), "(?s:.*)"), got):
         return []
-    diff = "".join(difflib.unified_diff(expected.splitlines(True), got.splitlines(True)))
-    return [f"{stream} differs from what was expected:\n{diff}\nraw: {got[-4096:]!r}"]
+    diff = difflib.unified_diff(*(t.splitlines(True) for t in (expected, got)), "expected", "got")
+    return [f"{stream} differs:\n{''.join(diff)}\nraw: {got[-4096:]!r}"]
 
 
 def check_device(sections, got):
@@ -188,8 +189,7 @@ def signal_tool(process, wrapped, number):
 
 
 def run_tool(args, sections, folder, env, received, unprivileged=False):
-    """Runs the tool as the case says; gives (stdout, stderr, status, peak memory in KiB), or
-    None when it did not end in time."""
+    """Runs the tool: its stdout, stderr, status and peak memory in KiB; None if it never ends."""
     out_words, out_lines = section(sections, "stdout")
     limit = len(expand(out_lines)) if "broken" in out_words else 1 << 62
     signals = [(getattr(signal, "SIG" + w[0]), w[1:]) for w, _ in sections.get("signal", [])]
