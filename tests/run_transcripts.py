@@ -314,18 +314,15 @@ def run_case(sections, args):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--sim-dir", required=True)
-    parser.add_argument("--no-driver-dir", help="folder on the loader's path without driver")
-    parser.add_argument("--wrapper", default="", help="command that runs the tool, such as wine")
+    parser.add_argument("--tool", required=True, type=os.path.abspath)
+    parser.add_argument("--sim-dir", required=True, type=os.path.abspath)
+    parser.add_argument("--no-driver-dir", type=os.path.abspath, help="a folder that hides drivers")
+    parser.add_argument("--wrapper", default="", type=str.split, help="runs the tool, e.g. wine")
     parser.add_argument("--path-variable", default="LD_LIBRARY_PATH")
     parser.add_argument("--crlf", action="store_true", help="the tool ends lines with CR LF")
     parser.add_argument("--timeout", type=int, default=60)
     parser.add_argument("tests", nargs="+")
     args = parser.parse_args()
-    args.tool, args.sim_dir = os.path.abspath(args.tool), os.path.abspath(args.sim_dir)
-    args.no_driver_dir = args.no_driver_dir and os.path.abspath(args.no_driver_dir)
-    args.wrapper = args.wrapper.split()
     TEXTS["build"] = os.path.dirname(args.sim_dir)
     passed = failed = skipped = 0
     for path in args.tests:
