@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
-
 namespace brevinmarquest::platform {
 namespace {
 
@@ -38,33 +36,30 @@ TEST(OpenAdvice, EverySystemAndLibraryHasAFixForTheCommonFailuresThatPointsFurth
       "");
 }
 
-// The step for the rule follows from where this copy of the tool found it.
-TEST(OpenAdvice, TheRuleStepSaysWhatIsLeftToDoWhereverTheRuleLies) {
-  const std::pair<udev_rule::place, const char*> cases[] = {
-      {udev_rule::place::source_tree, "install the udev rule /rule from the source tree"},
-      {udev_rule::place::read_by_udev, "join the plugdev group (the udev rule /rule lets it in)"},
-      {udev_rule::place::unread_prefix,
-       "copy the udev rule /rule into /etc/udev/rules.d, where udev reads it, and join the "
-       "plugdev group"},
+// Words each fix must hold: the package to install on each system, and the step for the udev
+// rule wherever this copy of the tool found it.
+TEST(OpenAdvice, EachFixNamesWhatToDo) {
+  using place = udev_rule::place;
+  constexpr system_kind on_linux = system_kind::linux_system;
+  const struct {
+    system_kind system;
+    DeviceStatus status;
+    place where;
+    const char* words;
+  } cases[] = {
+      {on_linux, 1000, place::source_tree, "apt install libftdi1-2"},
+      {system_kind::macos, 1000, place::source_tree, "brew install libftdi"},
+      {system_kind::macos, 1000, place::source_tree, "FALLBACK_LIBRARY_PATH=/opt/homebrew/lib"},
+      {system_kind::windows, 1000, place::source_tree, "FTDI's D2XX driver package"},
+      {on_linux, 3, place::source_tree, "install the udev rule /rule from the source tree"},
+      {on_linux, 3, place::read_by_udev, "join the plugdev group (the udev rule /rule lets it in)"},
+      {on_linux, 3, place::unread_prefix, "copy the udev rule /rule into /etc/udev/rules.d, where"},
   };
-  for (const auto& [where, step] : cases) {
-    EXPECT_NE(advice_for(system_kind::linux_system, library_kind::libftdi,
-                         device_status::device_not_opened, {where, "/rule"})
-                  .fix.find(step),
-              std::string::npos)
-        << step;
+  for (const auto& c : cases) {
+    const std::string fix =
+        advice_for(c.system, library_kind::libftdi, c.status, {c.where, "/rule"}).fix;
+    EXPECT_NE(fix.find(c.words), std::string::npos) << fix;
   }
-}
-
-TEST(OpenAdvice, AMissingLibraryNamesThePackageToInstallOnEachSystem) {
-  const auto fix = [](system_kind system) {
-    return advice_for(system, library_kind::vendor, device_status::no_driver_library, {}).fix;
-  };
-  EXPECT_NE(fix(system_kind::linux_system).find("apt install libftdi1-2"), std::string::npos);
-  EXPECT_NE(fix(system_kind::macos).find("brew install libftdi"), std::string::npos);
-  EXPECT_NE(fix(system_kind::macos).find("DYLD_FALLBACK_LIBRARY_PATH=/opt/homebrew/lib"),
-            std::string::npos);
-  EXPECT_NE(fix(system_kind::windows).find("FTDI's D2XX driver package"), std::string::npos);
 }
 
 }  // namespace
