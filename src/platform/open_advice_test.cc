@@ -43,17 +43,17 @@ TEST(OpenAdvice, EachFixNamesWhatToDo) {
   constexpr system_kind on_linux = system_kind::linux_system;
   const struct {
     system_kind system;
-    DeviceStatus status;
     place where;
+    DeviceStatus status;
     const char* words;
   } cases[] = {
-      {on_linux, 1000, place::source_tree, "apt install libftdi1-2"},
-      {system_kind::macos, 1000, place::source_tree, "brew install libftdi"},
-      {system_kind::macos, 1000, place::source_tree, "FALLBACK_LIBRARY_PATH=/opt/homebrew/lib"},
-      {system_kind::windows, 1000, place::source_tree, "FTDI's D2XX driver package"},
-      {on_linux, 3, place::source_tree, "install the udev rule /rule from the source tree"},
-      {on_linux, 3, place::read_by_udev, "join the plugdev group (the udev rule /rule lets it in)"},
-      {on_linux, 3, place::unread_prefix, "copy the udev rule /rule into /etc/udev/rules.d, where"},
+      {on_linux, place::source_tree, 1000, "apt install libftdi1-2"},
+      {system_kind::macos, place::source_tree, 1000, "brew install libftdi"},
+      {system_kind::macos, place::source_tree, 1000, "FALLBACK_LIBRARY_PATH=/opt/homebrew/lib"},
+      {system_kind::windows, place::source_tree, 1000, "FTDI's D2XX driver package"},
+      {on_linux, place::source_tree, 3, "install the udev rule /rule from the source tree"},
+      {on_linux, place::read_by_udev, 3, "join the plugdev group (the udev rule /rule lets it in)"},
+      {on_linux, place::unread_prefix, 3, "copy the udev rule /rule into /etc/udev/rules.d, where"},
   };
   for (const auto& c : cases) {
     const std::string fix =
