@@ -10,7 +10,7 @@ cd "$root"
 deb_name=brevinmarquest
 folder=build-package
 
-ensure_packages cmake g++ make python3 dpkg-dev lintian man-db groff-base file gzip
+ensure_packages $packages_package
 
 # The command lines of the README's section "From the Debian package", as printed there.
 readme_recipe() {
@@ -46,14 +46,10 @@ package_state() {
   dpkg-query -W -f='${db:Status-Status}' "$deb_name" 2>/dev/null || echo not-installed
 }
 
-as_root=()
 can_change_machine() {
-  if [ "$(id -u)" -ne 0 ]; then
-    if ! sudo -n true 2>/dev/null; then
-      echo "SKIPPED: installing the package needs root or sudo without a password"
-      return 1
-    fi
-    as_root=(sudo -n)
+  if ! find_root "installing the package" "./run-tests package" 2>/dev/null; then
+    echo "SKIPPED: installing the package needs root, or sudo that asks no password here"
+    return 1
   fi
   if [ "$(package_state)" != not-installed ]; then
     echo "SKIPPED: $deb_name is installed on this machine already; it is left alone"

@@ -3,13 +3,29 @@
 # The clone's top folder, wherever the caller stands.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# The Debian packages that each script, and each stage of run-tests, needs: named here only.
+packages_build="cmake g++ make"
+packages_deb="$packages_build dpkg-dev file"
+packages_arm64_deb="$packages_deb g++-aarch64-linux-gnu"
+packages_release_files="$packages_arm64_deb g++-mingw-w64-x86-64-posix git gzip lintian zip"
+packages_usb_chips="umockdev libumockdev0 gir1.2-umockdev-1.0 python3-gi libftdi1-2"
+packages_native="$packages_build python3 libgtest-dev binutils strace $packages_usb_chips"
+packages_sanitize=$packages_native
+packages_windows="cmake make python3 g++-mingw-w64-x86-64-posix wine wine64"
+packages_fuzz="cmake make clang libclang-rt-dev"
+packages_lint="cmake clang clang-tidy cppcheck libclang-rt-dev libgtest-dev"
+packages_package="$packages_deb python3 lintian man-db groff-base gzip libftdi1-2"
+packages_arm64="$packages_arm64_deb python3 qemu-user"
+packages_release="$packages_release_files python3 unzip wine wine64"
+
 # Sets as_root to the words that run a command as root: none for root, sudo for a user who may
-# use it. Otherwise says in one line what to do and fails.
+# use it. Otherwise says in one line what to do and fails. sudo asks for a password only where
+# someone can type it.
 find_root() {
   as_root=()
   [ "$(id -u)" -eq 0 ] && return 0
   as_root=(sudo)
-  if command -v sudo >/dev/null && { sudo -n true 2>/dev/null || sudo -v 2>/dev/null; }; then
+  if command -v sudo >/dev/null && { sudo -n true 2>/dev/null || { [ -t 0 ] && sudo -v 2>/dev/null; }; }; then
     return 0
   fi
   echo "$(basename "$0"): $1 needs root, and sudo is missing or refuses you: as root, run: $2" >&2
