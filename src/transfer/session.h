@@ -43,7 +43,7 @@ struct stop_requests {
   int (*requested)() = [] { return 0; };
 };
 
-// Everything one run of the dialogue talks to. None of it is global, so a test can play a whole
+// Everything one run of the dialogue talks to, handed in, so that a test can play a whole
 // session in-process on its own input, output, files and driver.
 struct session {
   std::FILE* input;
