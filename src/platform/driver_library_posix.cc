@@ -19,18 +19,11 @@ struct module_closer {
 };
 using module_ptr = std::unique_ptr<void, module_closer>;
 
-// dlerror has the reason whenever dlopen or dlsym fails. A library that is simply not there is said
-// to be so; any other reason (a wrong architecture, a library it needs that is missing) is worth
-// the loader's own words.
 module_ptr load(const char* file, std::string& why) {
   module_ptr module(dlopen(file, RTLD_NOW | RTLD_LOCAL));
-  if (module) return module;
-  const std::string reason = dlerror();
-  const std::string absent = std::string(file) + ": cannot open shared object file: ";
-  why = reason == absent + std::strerror(ENOENT)
-            ? std::string(file) + " is not installed"
-            : "cannot load " + std::string(file) + ": " + reason;
-  return nullptr;
+  // dlerror has the reason whenever dlopen or dlsym fails.
+  if (!module) why = load_failure(file, dlerror());
+  return module;
 }
 
 template <typename Function>
@@ -73,6 +66,14 @@ bool load_libftdi(module_ptr& module, libftdi_functions& libftdi, driver_calls& 
 }
 
 }  // namespace
+
+std::string load_failure(const char* file, const std::string& reason) {
+  const std::string name = file;
+  if (reason == name + ": cannot open shared object file: " + std::strerror(ENOENT)) {
+    return name + " is not installed";
+  }
+  return "cannot load " + name + ": " + reason;
+}
 
 const driver_calls* load_driver(std::string& why) {
   static module_ptr module;

@@ -2,6 +2,8 @@
 // The open-source libftdi1 as a driver, for systems without the vendor's library. It answers in
 // the vendor's status numbers, so users and scripts see the same codes whichever library runs.
 
+#include <string>
+
 #include "platform/driver_library.h"
 
 namespace brevinmarquest::platform {
@@ -36,6 +38,10 @@ struct libftdi_functions {
   // ftdi_get_error_string: libftdi's words on the context's last error; may be null.
   const char* (*error_string)(ftdi_context* context);
 };
+
+// Why the loader could not load `file`: that it is not installed when the loader found no such
+// file, or the loader's own `reason` (a wrong architecture, a library it needs that is missing).
+std::string load_failure(const char* file, const std::string& reason);
 
 // The driver calls over `functions`, which must outlive them. They open the first device that
 // libftdi lists with FTDI's usual IDs, whatever index they are given.
