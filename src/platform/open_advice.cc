@@ -85,6 +85,17 @@ std::string rule_step(const udev_rule& rule) {
 
 }  // namespace
 
+udev_rule udev_rule_for(const std::string& program) {
+  const std::size_t bin = program.rfind("/bin/");
+  if (bin == std::string::npos || program.find('/', bin + 5) != std::string::npos) {
+    return {udev_rule::place::source_tree, "udev/60-brevinmarquest.rules"};
+  }
+  const std::string prefix = program.substr(0, bin);
+  const bool read = prefix == "/usr" || prefix == "/usr/local" || prefix.empty();
+  return {read ? udev_rule::place::read_by_udev : udev_rule::place::unread_prefix,
+          prefix + "/lib/udev/rules.d/60-brevinmarquest.rules"};
+}
+
 open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,
                        const udev_rule& rule) {
   for (const advice_row& row : advice_table) {

@@ -23,6 +23,10 @@ struct udev_rule {
   std::string path;
 };
 
+// The rule for a tool at `program`: an installed tool, one in a folder named bin, has the rule
+// its install put beside it; one run from a build, the source tree's.
+udev_rule udev_rule_for(const std::string& program);
+
 struct open_advice {
   // The likely causes in a few words; empty when nothing is known beyond the status.
   std::string causes;

@@ -37,27 +37,29 @@ TEST(OpenAdvice, EverySystemAndLibraryHasAFixForTheCommonFailuresThatPointsFurth
 }
 
 // Words each fix must hold: the package to install on each system, and the step for the udev
-// rule wherever this copy of the tool found it.
+// rule wherever the tool runs from.
 TEST(OpenAdvice, EachFixNamesWhatToDo) {
-  using place = udev_rule::place;
   constexpr system_kind on_linux = system_kind::linux_system;
   const struct {
     system_kind system;
-    place where;
     DeviceStatus status;
+    const char* program;
     const char* words;
   } cases[] = {
-      {on_linux, place::source_tree, 1000, "apt install libftdi1-2"},
-      {system_kind::macos, place::source_tree, 1000, "brew install libftdi"},
-      {system_kind::macos, place::source_tree, 1000, "FALLBACK_LIBRARY_PATH=/opt/homebrew/lib"},
-      {system_kind::windows, place::source_tree, 1000, "FTDI's D2XX driver package"},
-      {on_linux, place::source_tree, 3, "install the udev rule /rule from the source tree"},
-      {on_linux, place::read_by_udev, 3, "join the plugdev group (the udev rule /rule lets it in)"},
-      {on_linux, place::unread_prefix, 3, "copy the udev rule /rule into /etc/udev/rules.d, where"},
+      {on_linux, 1000, "", "apt install libftdi1-2"},
+      {system_kind::macos, 1000, "", "brew install libftdi"},
+      {system_kind::macos, 1000, "", "FALLBACK_LIBRARY_PATH=/opt/homebrew/lib"},
+      {system_kind::windows, 1000, "", "FTDI's D2XX driver package"},
+      {on_linux, 3, "/b/src/brevinmarquest", "install the udev rule udev/60-brevinmarquest.rules"},
+      {on_linux, 3, "/home/u/bin/b/brevinmarquest", "rule udev/60-brevinmarquest.rules from the"},
+      {on_linux, 3, "/usr/bin/brevinmarquest", "(the udev rule /usr/lib/udev/rules.d/60-"},
+      {on_linux, 3, "/usr/local/bin/brevinmarquest", "(the udev rule /usr/local/lib/udev/rules.d/"},
+      {on_linux, 3, "/bin/brevinmarquest", "rule /lib/udev/rules.d/60-brevinmarquest.rules lets"},
+      {on_linux, 3, "/opt/b/bin/brevinmarquest", "copy the udev rule /opt/b/lib/udev/rules.d/60-"},
   };
   for (const auto& c : cases) {
     const std::string fix =
-        advice_for(c.system, library_kind::libftdi, c.status, {c.where, "/rule"}).fix;
+        advice_for(c.system, library_kind::libftdi, c.status, udev_rule_for(c.program)).fix;
     EXPECT_NE(fix.find(c.words), std::string::npos) << fix;
   }
 }

@@ -45,15 +45,7 @@ system_kind running_system() {
 udev_rule this_udev_rule() {
   char path[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  const std::string program(path, length > 0 ? static_cast<std::size_t>(length) : 0);
-  const std::size_t bin = program.rfind("/bin/");
-  if (bin == std::string::npos || program.find('/', bin + 5) != std::string::npos) {
-    return {udev_rule::place::source_tree, "udev/60-brevinmarquest.rules"};
-  }
-  const std::string prefix = program.substr(0, bin);
-  const bool read = prefix == "/usr" || prefix == "/usr/local" || prefix.empty();
-  return {read ? udev_rule::place::read_by_udev : udev_rule::place::unread_prefix,
-          prefix + "/lib/udev/rules.d/60-brevinmarquest.rules"};
+  return udev_rule_for(std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0));
 }
 
 // Without SA_RESTART a read or write under way at a prompt returns; SA_RESETHAND lets a second
