@@ -1,5 +1,7 @@
 // Linux and macOS: where the tool lives, and stop signals caught by sigaction.
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,7 +28,9 @@ int ended_input = -1;
 // prompt; with standard input ended, that wait returns at once instead of never.
 extern "C" void note_stop(int signal_number) {
   const int saved_errno = errno;
-  stop_requested = signal_number;
+  // The user's first stop decides the line and the exit status; a later one of the other kind
+  // only stops what is still waiting.
+  if (!stop_requested) stop_requested = signal_number;
   dup2(ended_input, STDIN_FILENO);
   errno = saved_errno;
 }
@@ -75,5 +79,24 @@ void disarm_stop_signals() {
 }
 
 int stop_signal() { return stop_requested; }
+
+console_write write_console(console_stream stream, std::string_view text) {
+  const int fd = stream == console_stream::output ? STDOUT_FILENO : STDERR_FILENO;
+  const ssize_t taken = write(fd, text.data(), text.size());
+  if (taken >= 0) return {static_cast<std::size_t>(taken), false, false};
+  if (errno == EINTR) return {0, true, false};
+  if (errno != EAGAIN && errno != EWOULDBLOCK) return {0, false, true};
+  // A console that another program made non-blocking is waited for as a blocking one would be.
+  pollfd ready{fd, POLLOUT, 0};
+  return {0, poll(&ready, 1, -1) < 0 && errno == EINTR, false};
+}
+
+int read_input(std::FILE* input) { return std::getc(input); }
+
+bool reads_may_wait(std::FILE* file) {
+  struct stat status {};
+  const int fd = fileno(file);
+  return fd >= 0 && fstat(fd, &status) == 0 && !S_ISREG(status.st_mode);
+}
 
 }  // namespace brevinmarquest::platform
