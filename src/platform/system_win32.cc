@@ -1,8 +1,10 @@
 // Windows: stops come as console control events, handled on a thread of their own.
+#include <io.h>
 #include <windows.h>
 
 #include <atomic>
 #include <csignal>
+#include <string>
 
 #include "platform/system.h"
 
@@ -12,20 +14,97 @@ namespace {
 // Set on the handler's thread, read on the main one.
 std::atomic<int> stop_requested{0};
 std::atomic<bool> stop_seen{false};
+// True while the main thread waits for standard input: the one wait that a stop cancels.
+std::atomic<bool> reading_input{false};
 HANDLE main_thread = nullptr;
+// Set with the stop, for a wait that no cancel reaches.
+HANDLE stop_event = nullptr;
 
 // Ctrl-C and Ctrl-Break both count as the user's interrupt. A second one, and every other
 // event, goes on to the system's handler, which ends the tool. The main thread may be waiting
-// at a prompt, or about to: its reads are cancelled until it has seen the stop, for at most a
-// second.
+// for input, or about to: that wait is cancelled, for at most a second, until the main thread
+// has seen the stop. Its console writes are left alone, since a cancelled one would be lost;
+// one cut short by a cancel that comes just as a read ends is written again.
 BOOL WINAPI note_stop(DWORD event) {
   if (stop_requested || (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)) return FALSE;
   stop_requested = SIGINT;
+  SetEvent(stop_event);
   for (int tries = 0; tries < 100 && !stop_seen; ++tries) {
-    CancelSynchronousIo(main_thread);
+    if (reading_input) CancelSynchronousIo(main_thread);
     Sleep(10);
   }
   return TRUE;
+}
+
+// The text with each line ending in CR LF, as Windows consoles and programs expect.
+std::string with_crlf(std::string_view text) {
+  std::string converted;
+  converted.reserve(text.size() + 8);
+  for (const char c : text) {
+    if (c == '\n') converted += '\r';
+    converted += c;
+  }
+  return converted;
+}
+
+// How many bytes of `text` lie wholly within the first `written` bytes of its CR LF form.
+std::size_t taken_of(std::string_view text, std::size_t written) {
+  std::size_t taken = 0;
+  for (std::size_t converted = 0; taken < text.size(); ++taken) {
+    converted += text[taken] == '\n' ? 2 : 1;
+    if (converted > written) break;
+  }
+  return taken;
+}
+
+#if defined(_UCRT) && !defined(_MSC_VER)
+// The universal C runtime has it; mingw-w64's headers leave it out.
+extern "C" errno_t __cdecl _get_stream_buffer_pointers(FILE* stream, char*** base, char*** next,
+                                                       int** count);
+#endif
+
+// Whether the C runtime has bytes of `input` read already that the next getc takes.
+bool holds_input(std::FILE* input) {
+#if defined(_MSC_VER) || defined(_UCRT)
+  int* count = nullptr;
+  return _get_stream_buffer_pointers(input, nullptr, nullptr, &count) == 0 && *count > 0;
+#else
+  return input->_cnt > 0;
+#endif
+}
+
+// Bytes of a pipe on standard input, read ahead of the dialogue. Under wine no cancel reaches
+// a read of a pipe, so each read runs on a thread of its own, which a stop leaves waiting.
+struct pipe_reader {
+  HANDLE pipe = nullptr;
+  char bytes[4096];
+  DWORD next = 0;
+  DWORD end = 0;
+  bool ended = false;
+};
+pipe_reader piped;
+
+DWORD WINAPI fill(void* reader) {
+  auto& r = *static_cast<pipe_reader*>(reader);
+  DWORD count = 0;
+  r.ended = !ReadFile(r.pipe, r.bytes, sizeof r.bytes, &count, nullptr) || count == 0;
+  r.next = 0;
+  r.end = count;
+  return 0;
+}
+
+// The next byte of the pipe, or EOF at its end or once a stop came while it was awaited.
+int next_from_pipe(HANDLE pipe) {
+  if (piped.next == piped.end && !piped.ended) {
+    piped.pipe = pipe;
+    const HANDLE reader = CreateThread(nullptr, 0, fill, &piped, 0, nullptr);
+    if (!reader) return EOF;
+    const HANDLE waits[] = {reader, stop_event};
+    const DWORD woke = WaitForMultipleObjects(stop_event ? 2 : 1, waits, FALSE, INFINITE);
+    CloseHandle(reader);
+    if (woke != WAIT_OBJECT_0) return EOF;
+  }
+  return piped.next < piped.end ? static_cast<unsigned char>(piped.bytes[piped.next++]) : EOF;
 }
 
 }  // namespace
@@ -38,6 +117,7 @@ void arm_stop_signals() {
   if (!main_thread) {
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread, 0,
                     FALSE, DUPLICATE_SAME_ACCESS);
+    stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   }
   SetConsoleCtrlHandler(note_stop, TRUE);
 }
@@ -48,6 +128,41 @@ int stop_signal() {
   const int signal_number = stop_requested;
   if (signal_number) stop_seen = true;
   return signal_number;
+}
+
+console_write write_console(console_stream stream, std::string_view text) {
+  const HANDLE console =
+      GetStdHandle(stream == console_stream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (console == INVALID_HANDLE_VALUE || console == nullptr) return {0, false, true};
+  const std::string converted = with_crlf(text);
+  std::size_t written = 0;
+  while (written < converted.size()) {
+    DWORD count = 0;
+    const BOOL done = WriteFile(console, converted.data() + written,
+                                static_cast<DWORD>(converted.size() - written), &count, nullptr);
+    written += count;
+    if (!done && GetLastError() != ERROR_OPERATION_ABORTED) {
+      return {taken_of(text, written), false, true};
+    }
+  }
+  return {text.size(), false, false};
+}
+
+// The flag is raised before the stop is looked at, and the handler raises the stop before it
+// looks at the flag, so a stop either keeps the read from starting or sees it and cancels it.
+int read_input(std::FILE* input) {
+  reading_input = true;
+  const int fd = _fileno(input);
+  const auto file = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  const bool from_pipe = GetFileType(file) == FILE_TYPE_PIPE && !holds_input(input);
+  const int c = stop_requested ? EOF : from_pipe ? next_from_pipe(file) : std::getc(input);
+  reading_input = false;
+  return c;
+}
+
+bool reads_may_wait(std::FILE* file) {
+  const int fd = _fileno(file);
+  return fd >= 0 && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != FILE_TYPE_DISK;
 }
 
 }  // namespace brevinmarquest::platform
