@@ -4,7 +4,10 @@ printed, the bytes the device received and its exit status with the cases in .te
 
 A .test file holds cases: each a line "=== title", lines of comment, then sections, each a line
 "--- name [words]" (or "--- name [words]: its first line") and the lines after it:
-  stdin [open]        what is typed, a line break after each line; "open": then left open
+  stdin [open|pty]    what is typed, a line break after each line; "open": then left open;
+                      "pty": typed on a terminal that is the tool's console, Enter after each
+                      line, and stdout is what the terminal shows of both streams, without its
+                      control sequences
   stdout [closed|broken]  exactly what the tool prints (nothing when absent); "closed": the tool
                       starts with standard output closed; "broken": standard output is a pipe
                       read only as far as this text goes, then closed (at once when it is empty)
@@ -20,7 +23,8 @@ A .test file holds cases: each a line "=== title", lines of comment, then sectio
                       "shrink N": the file is cut to N bytes once the device has a byte
   signal NAME N [MS]  SIGNAME goes to the tool MS milliseconds (50 when not given) after the
                       device has received N bytes; unless it ends the tool, the device's call log
-                      must then end with a close right after the last write
+                      must then end with a close right after the last write. SIGINT is a Ctrl-C
+                      typed on a pty, and with --ctrl-c-launcher one pressed by the launcher
   signal NAME ignored the tool starts with SIGNAME ignored
   wrapper             a command that runs the tool, such as strace (the case is skipped where it
                       is not installed); signals go to the tool beneath it
@@ -41,14 +45,18 @@ ended the tool, every open of the device must be closed and no write may come ou
 import argparse
 import contextlib
 import difflib
+import fcntl
 import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
+import tty
 from functools import partial
 
 MENU = "\nMAIN MENU\n\n   [L]oad .bit to USB\n   [H]and enter bytes to send to USB\n   [Q]uit\n\n"
@@ -65,6 +73,10 @@ TEXTS = {
 }
 TEXTS.update((f"x{value:02x}", chr(value)) for value in range(256))
 PLACEHOLDER = re.compile(r"\{(\w\w+|\.\.\.|.)(?:\*(\d+))?\}")
+# A terminal's control sequences; a move to the right passes over blanks.
+CONTROL = re.compile(r"\x1b\[([?0-9;]*)([A-Za-z])")
+# The launcher presses Ctrl-C once this file appears in the case's folder.
+CTRL_C_TRIGGER = ".ctrl-c"
 CHUNK = 1 << 20
 # Whatever the caller set for the loader could lead the tool to the machine's own drivers.
 LOADER_VARIABLES = ("LD_LIBRARY_PATH", "LD_PRELOAD", "DYLD_LIBRARY_PATH",
@@ -173,10 +185,34 @@ def once_received(count, received, ended, delay, action):
 
 
 def collect(pipe, sink, limit=1 << 62):
-    """Reads the pipe to its end, or only `limit` bytes and then closes it, breaking it."""
-    while len(sink) < limit and (data := pipe.read1(min(CHUNK, limit - len(sink)))):
-        sink += data
+    """Reads the pipe to its end, or only `limit` bytes and then closes it, breaking it. A pty's
+    end is an error once the tool has closed it."""
+    with contextlib.suppress(OSError):
+        while len(sink) < limit and (data := pipe.read1(min(CHUNK, limit - len(sink)))):
+            sink += data
     pipe.close()
+
+
+def shown(text):
+    """What a terminal shows of `text`, without its control sequences."""
+    return CONTROL.sub(lambda m: " " * int(m[1] or 1) if m[2] == "C" else "", text)
+
+
+def open_console():
+    """A pty whose terminal passes every key through but Ctrl-C, which becomes SIGINT, as a
+    console's does: its two ends."""
+    leader, follower = os.openpty()
+    # Wide enough that no line of the tool's is wrapped.
+    fcntl.ioctl(follower, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 250, 0, 0))
+    tty.setraw(follower)
+    modes = termios.tcgetattr(follower)
+    modes[3] |= termios.ISIG
+    termios.tcsetattr(follower, termios.TCSANOW, modes)
+    return leader, follower
+
+
+def touch(path):
+    open(path, "w").close()
 
 
 def signal_tool(process, wrapped, number):
@@ -205,9 +241,13 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
         if "closed" in out_words:
             os.close(1)
 
-    options = dict(cwd=folder, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                   stderr=subprocess.PIPE, restore_signals=signal.SIGPIPE not in ignored,
-                   preexec_fn=prepare_child)
+    in_words, in_lines = section(sections, "stdin")
+    console = open_console() if "pty" in in_words else None
+    stream = console[1] if console else subprocess.PIPE
+    options = dict(cwd=folder, env=env, stdin=stream, stdout=stream, stderr=stream,
+                   restore_signals=signal.SIGPIPE not in ignored, start_new_session=bool(console),
+                   preexec_fn=partial(fcntl.ioctl, 0, termios.TIOCSCTTY) if console
+                   else prepare_child)
     tool = args.tool
     if unprivileged and os.getuid() == 0:
         # Root ignores file modes; nobody does not. Nobody may not reach the build folder (a
@@ -220,19 +260,29 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
         os.chmod(folder, 0o755)
         options.update(user=65534, group=65534, extra_groups=[])
     wrapper = " ".join(section(sections, "wrapper")[1]).split()
-    process = subprocess.Popen(wrapper + args.wrapper + [tool], **options)
+    launcher = [args.ctrl_c_launcher, CTRL_C_TRIGGER] if args.ctrl_c_launcher and any(
+        number == signal.SIGINT for number, _ in signals) and not console else []
+    process = subprocess.Popen(wrapper + args.wrapper + launcher + [tool], **options)
     ended = threading.Event()
     stdout, stderr = bytearray(), bytearray()
-    in_words, in_lines = section(sections, "stdin")
     files = [(path_of(folder, w[0]), w[1:], lines) for w, lines in sections.get("file", [])]
     fifos = [(path, byte_values(lines)) for path, rest, lines in files if rest == ["fifo"]]
-    jobs = [(feed, process.stdin, text_pieces(in_lines), "open" in in_words and ended),
-            (collect, process.stderr, stderr), (collect, process.stdout, stdout, limit)]
+    if console:
+        os.close(console[1])
+        typed = (piece.replace(b"\n", b"\r") for piece in text_pieces(in_lines))
+        jobs = [(feed, open(os.dup(console[0]), "wb"), typed, ended),
+                (collect, open(console[0], "rb"), stdout)]
+        ctrl_c = partial(os.write, console[0], b"\x03")
+    else:
+        jobs = [(feed, process.stdin, text_pieces(in_lines), "open" in in_words and ended),
+                (collect, process.stderr, stderr), (collect, process.stdout, stdout, limit)]
+        ctrl_c = partial(touch, os.path.join(folder, CTRL_C_TRIGGER))
     jobs += [(feed, path, [data]) for path, data in fifos]
     jobs += [(once_received, 1, received, ended, 0, partial(os.truncate, path, int(rest[1])))
              for path, rest, _ in files if rest[:1] == ["shrink"]]
     jobs += [(once_received, int(rest[0]), received, ended, int((rest[1:] or [50])[0]) / 1000,
-              partial(signal_tool, process, bool(wrapper), number))
+              ctrl_c if (console or launcher) and number == signal.SIGINT
+              else partial(signal_tool, process, bool(wrapper), number))
              for number, rest in signals if rest != ["ignored"]]
     threads = [threading.Thread(target=job[0], args=job[1:], daemon=True) for job in jobs]
     for thread in threads:
@@ -250,8 +300,8 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     for thread in threads:
         thread.join(args.timeout)
     if in_time:  # a Windows tool's line ends are taken as line breaks
-        texts = [data.decode("latin-1").replace("\r\n", "\n" if args.crlf else "\r\n")
-                 for data in (stdout, stderr)]
+        texts = [(shown if console else str)(data.decode("latin-1")).replace(
+                     "\r\n", "\n" if args.crlf else "\r\n") for data in (stdout, stderr)]
         return *texts, process.returncode, usage.ru_maxrss
 
 
@@ -320,6 +370,8 @@ def main():
     parser.add_argument("--wrapper", default="", type=str.split, help="runs the tool, e.g. wine")
     parser.add_argument("--path-variable", default="LD_LIBRARY_PATH")
     parser.add_argument("--crlf", action="store_true", help="the tool ends lines with CR LF")
+    parser.add_argument("--ctrl-c-launcher", type=os.path.abspath,
+                        help="a Windows program that runs the tool and presses Ctrl-C for SIGINT")
     parser.add_argument("--timeout", type=int, default=60)
     parser.add_argument("tests", nargs="+")
     args = parser.parse_args()
