@@ -73,36 +73,69 @@ bool holds_input(std::FILE* input) {
 #endif
 }
 
+HANDLE handle_of(std::FILE* file) {
+  const int fd = _fileno(file);
+  return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+// Asked once per handle: under wine each answer is a round trip to its server, and standard
+// input is read a byte at a time.
+bool is_pipe(HANDLE file) {
+  static HANDLE known = INVALID_HANDLE_VALUE;
+  static bool pipe = false;
+  if (file != known) {
+    known = file;
+    pipe = GetFileType(file) == FILE_TYPE_PIPE;
+  }
+  return pipe;
+}
+
 // Bytes of a pipe on standard input, read ahead of the dialogue. Under wine no cancel reaches
-// a read of a pipe, so each read runs on a thread of its own, which a stop leaves waiting.
+// a read of a pipe, so the reads are made by a thread of their own, which a stop leaves waiting.
 struct pipe_reader {
   HANDLE pipe = nullptr;
-  char bytes[4096];
+  HANDLE thread = nullptr;
+  // Auto-reset: the dialogue wants bytes; the thread has read them.
+  HANDLE wanted = nullptr;
+  HANDLE filled = nullptr;
+  char bytes[1 << 16];
   DWORD next = 0;
   DWORD end = 0;
   bool ended = false;
 };
 pipe_reader piped;
 
-DWORD WINAPI fill(void* reader) {
+DWORD WINAPI keep_filling(void* reader) {
   auto& r = *static_cast<pipe_reader*>(reader);
-  DWORD count = 0;
-  r.ended = !ReadFile(r.pipe, r.bytes, sizeof r.bytes, &count, nullptr) || count == 0;
-  r.next = 0;
-  r.end = count;
+  while (WaitForSingleObject(r.wanted, INFINITE) == WAIT_OBJECT_0) {
+    DWORD count = 0;
+    r.ended = !ReadFile(r.pipe, r.bytes, sizeof r.bytes, &count, nullptr) || count == 0;
+    r.next = 0;
+    r.end = count;
+    SetEvent(r.filled);
+  }
   return 0;
+}
+
+bool start_pipe_reader(HANDLE pipe) {
+  piped.pipe = pipe;
+  piped.wanted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  piped.filled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (piped.wanted && piped.filled) {
+    piped.thread = CreateThread(nullptr, 0, keep_filling, &piped, 0, nullptr);
+  }
+  return piped.thread != nullptr;
 }
 
 // The next byte of the pipe, or EOF at its end or once a stop came while it was awaited.
 int next_from_pipe(HANDLE pipe) {
   if (piped.next == piped.end && !piped.ended) {
-    piped.pipe = pipe;
-    const HANDLE reader = CreateThread(nullptr, 0, fill, &piped, 0, nullptr);
-    if (!reader) return EOF;
-    const HANDLE waits[] = {reader, stop_event};
-    const DWORD woke = WaitForMultipleObjects(stop_event ? 2 : 1, waits, FALSE, INFINITE);
-    CloseHandle(reader);
-    if (woke != WAIT_OBJECT_0) return EOF;
+    if (!piped.thread && !start_pipe_reader(pipe)) return EOF;
+    SetEvent(piped.wanted);
+    const HANDLE waits[] = {piped.filled, stop_event};
+    if (WaitForMultipleObjects(stop_event ? 2 : 1, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+      return EOF;
+    }
   }
   return piped.next < piped.end ? static_cast<unsigned char>(piped.bytes[piped.next++]) : EOF;
 }
@@ -152,17 +185,16 @@ console_write write_console(console_stream stream, std::string_view text) {
 // looks at the flag, so a stop either keeps the read from starting or sees it and cancels it.
 int read_input(std::FILE* input) {
   reading_input = true;
-  const int fd = _fileno(input);
-  const auto file = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  const bool from_pipe = GetFileType(file) == FILE_TYPE_PIPE && !holds_input(input);
+  const HANDLE file = handle_of(input);
+  const bool from_pipe = is_pipe(file) && !holds_input(input);
   const int c = stop_requested ? EOF : from_pipe ? next_from_pipe(file) : std::getc(input);
   reading_input = false;
   return c;
 }
 
 bool reads_may_wait(std::FILE* file) {
-  const int fd = _fileno(file);
-  return fd >= 0 && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != FILE_TYPE_DISK;
+  const HANDLE handle = handle_of(file);
+  return handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_DISK;
 }
 
 }  // namespace brevinmarquest::platform
