@@ -11,8 +11,8 @@ import sys
 
 SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "DIAGNOSTICS", "EXIT STATUS", "FILES", "EXAMPLES",
             "SEE ALSO"]
-# A console text: the first string literal handed to say() for the console output.
-CONSOLE_TEXT = re.compile(r'say\((?:s|link)\.output,\s*"((?:[^"\\]|\\.)*)"')
+# A console text: the first string literal handed to say(), which prints for the console output.
+CONSOLE_TEXT = re.compile(r'\bsay\(\w+,\s*"((?:[^"\\]|\\.)*)"')
 PLACEHOLDER = re.compile(r"%(?:\.\*|ll)?[sui]")
 
 

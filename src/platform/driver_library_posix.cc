@@ -19,10 +19,15 @@ struct module_closer {
 };
 using module_ptr = std::unique_ptr<void, module_closer>;
 
+// The loader's words on its last failure. dlsym can fail without any: a symbol may be null.
+std::string loader_words() {
+  const char* words = dlerror();
+  return words ? words : "";
+}
+
 module_ptr load(const char* file, std::string& why) {
   module_ptr module(dlopen(file, RTLD_NOW | RTLD_LOCAL));
-  // dlerror has the reason whenever dlopen or dlsym fails.
-  if (!module) why = load_failure(file, dlerror());
+  if (!module) why = load_failure(file, loader_words());
   return module;
 }
 
@@ -30,7 +35,7 @@ template <typename Function>
 bool bind(void* module, const char* file, const char* name, Function& function, std::string& why) {
   void* address = dlsym(module, name);
   if (!address) {
-    why = std::string(file) + " lacks " + name + ": " + dlerror();
+    why = std::string(file) + " lacks " + name + ": " + loader_words();
     return false;
   }
   function = reinterpret_cast<Function>(address);

@@ -51,7 +51,10 @@ DeviceStatus DRIVER_CALL libftdi_write(void* handle, void* bytes, std::uint32_t 
   const int result =
       libftdi->write_data(context_of(handle), static_cast<const unsigned char*>(bytes), size);
   *written = result > 0 ? static_cast<std::uint32_t>(result) : 0;
-  return *written == count ? device_status::ok : device_status::io_error;
+  if (*written == count) return device_status::ok;
+  const char* words = libftdi->error_string(context_of(handle));
+  last_error = words ? words : "";
+  return device_status::io_error;
 }
 
 DeviceStatus DRIVER_CALL libftdi_close(void* handle) {

@@ -1,5 +1,7 @@
 #include "platform/open_advice.h"
 
+#include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -69,6 +71,28 @@ const advice_row advice_table[] = {
      "install FTDI's D2XX driver package (the CDM driver) from FTDI's website; see the README"},
 };
 
+// The vendor's status codes in order, each named as FTDI's D2XX guide names it.
+constexpr const char* vendor_status_words[] = {"ok",
+                                               "invalid handle",
+                                               "device not found",
+                                               "device not opened",
+                                               "I/O error",
+                                               "insufficient resources",
+                                               "invalid parameter",
+                                               "invalid baud rate",
+                                               "device not opened for erase",
+                                               "device not opened for write",
+                                               "failed to write device",
+                                               "EEPROM read failed",
+                                               "EEPROM write failed",
+                                               "EEPROM erase failed",
+                                               "EEPROM not present",
+                                               "EEPROM not programmed",
+                                               "invalid arguments",
+                                               "not supported",
+                                               "other error",
+                                               "device list not ready"};
+
 // An installed tool has its rule on the machine; what is left is to be among those it lets in,
 // once it lies where udev reads it.
 std::string rule_step(const udev_rule& rule) {
@@ -85,15 +109,28 @@ std::string rule_step(const udev_rule& rule) {
 
 }  // namespace
 
-udev_rule udev_rule_for(const std::string& program) {
+udev_rule udev_rule_for(const std::string& program, bool (*present)(const std::string& path)) {
+  const udev_rule source_tree{udev_rule::place::source_tree, "udev/60-brevinmarquest.rules"};
   const std::size_t bin = program.rfind("/bin/");
   if (bin == std::string::npos || program.find('/', bin + 5) != std::string::npos) {
-    return {udev_rule::place::source_tree, "udev/60-brevinmarquest.rules"};
+    return source_tree;
   }
   const std::string prefix = program.substr(0, bin);
+  const std::string path = prefix + "/lib/udev/rules.d/60-brevinmarquest.rules";
+  if (!present(path)) return source_tree;
   const bool read = prefix == "/usr" || prefix == "/usr/local" || prefix.empty();
-  return {read ? udev_rule::place::read_by_udev : udev_rule::place::unread_prefix,
-          prefix + "/lib/udev/rules.d/60-brevinmarquest.rules"};
+  return {read ? udev_rule::place::read_by_udev : udev_rule::place::unread_prefix, path};
+}
+
+bool rule_readable(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file) std::fclose(file);
+  return file != nullptr;
+}
+
+const char* status_words(DeviceStatus status) {
+  if (status < std::size(vendor_status_words)) return vendor_status_words[status];
+  return status == device_status::no_driver_library ? "no driver library" : "unknown code";
 }
 
 open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,

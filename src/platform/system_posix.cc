@@ -45,11 +45,11 @@ system_kind running_system() {
 #endif
 }
 
-// The tool's own path is asked of /proc, where the system says; elsewhere it counts as a build.
-udev_rule this_udev_rule() {
+// Linux says it in /proc; elsewhere the tool counts as a build.
+std::string tool_path() {
   char path[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  return udev_rule_for(std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0));
+  return std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
 // Without SA_RESTART a read or write under way at a prompt returns; SA_RESETHAND lets a second

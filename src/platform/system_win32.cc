@@ -32,7 +32,7 @@ BOOL WINAPI note_stop(DWORD event) {
 
 system_kind running_system() { return system_kind::windows; }
 
-udev_rule this_udev_rule() { return {udev_rule::place::source_tree, ""}; }
+std::string tool_path() { return ""; }
 
 void arm_stop_signals() {
   if (!main_thread) {

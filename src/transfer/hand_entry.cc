@@ -25,17 +25,17 @@ void hand_entry(const session& s) {
   if (!usb_link_open(link, s)) return;
   char buffer[entry_capacity];
   while (!s.stops.requested()) {
-    say(s.output, "Enter a number between 0 and 255 (Q to quit): ");
+    say(s, "Enter a number between 0 and 255 (Q to quit): ");
     const token entry = next_token(s, buffer, sizeof buffer);
     if (s.stops.requested()) {
       // The prompt's line is still open where both streams share a console.
-      say(s.diagnostics, "\n");
+      explain(s, "\n");
       break;
     }
-    if (entry.status == token_status::end_of_input || is_command(s, entry, "Q")) break;
+    if (entry.status == token_status::end_of_input || token_is(entry, "Q")) break;
     const int value = entry.status == token_status::read ? entry_value(entry.text) : -1;
     if (value < 0 || value > largest_byte) {
-      say(s.output, "Invalid entry\n");
+      say(s, "Invalid entry\n");
       continue;
     }
     if (!usb_link_send_byte(link, static_cast<unsigned char>(value))) break;

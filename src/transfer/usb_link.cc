@@ -12,7 +12,15 @@ namespace {
 constexpr std::int32_t device_index = 0;
 
 platform::open_advice advice_for(platform::library_kind kind, platform::DeviceStatus status) {
-  return platform::advice_for(platform::running_system(), kind, status, platform::this_udev_rule());
+  return platform::advice_for(
+      platform::running_system(), kind, status,
+      platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
+}
+
+// The library's own words on its last failure, as a line's ending; empty when it has none.
+std::string library_words(const platform::driver_calls& driver) {
+  const std::string words = driver.last_words ? driver.last_words() : "";
+  return words.empty() ? "" : ": libftdi says \"" + words + "\"";
 }
 
 // Explains a failed open after the console's ERROR line: what failed, with the library used,
@@ -25,14 +33,20 @@ void explain_open_failure(const session& s, const platform::driver_calls& driver
   failed += " could not open device " + std::to_string(device_index) + " (code " +
             std::to_string(status) + ")";
   // The library's own words say more than a guess at the causes, and keep the line short.
-  const std::string words = driver.last_words ? driver.last_words() : "";
+  const std::string words = library_words(driver);
   if (!words.empty()) {
-    failed += ": libftdi says \"" + words + "\"";
+    failed += words;
   } else if (!advice.causes.empty()) {
     failed += ": " + advice.causes;
   }
-  say(s.diagnostics, "brevinmarquest: %s\n", failed.c_str());
-  if (!advice.fix.empty()) say(s.diagnostics, "brevinmarquest: fix: %s\n", advice.fix.c_str());
+  explain(s, "brevinmarquest: %s\n", failed.c_str());
+  if (!advice.fix.empty()) explain(s, "brevinmarquest: fix: %s\n", advice.fix.c_str());
+}
+
+void explain_write_failure(const session& s, const platform::driver_calls& driver,
+                           platform::DeviceStatus status) {
+  explain(s, "brevinmarquest: the write to device %d failed with code %u (%s)%s\n", device_index,
+          status, platform::status_words(status), library_words(driver).c_str());
 }
 
 }  // namespace
@@ -41,22 +55,22 @@ bool usb_link_open(usb_link& link, const session& s) {
   std::string why;
   const platform::driver_calls* driver = s.driver(why);
   if (!driver) {
-    say(s.output, "ERROR opening USB!  Code %u.\n", platform::device_status::no_driver_library);
-    say(s.diagnostics, "brevinmarquest: no driver library could be loaded: %s\n", why.c_str());
-    say(s.diagnostics, "brevinmarquest: fix: %s\n",
-        advice_for(platform::library_kind::vendor, platform::device_status::no_driver_library)
-            .fix.c_str());
+    say(s, "ERROR opening USB!  Code %u.\n", platform::device_status::no_driver_library);
+    explain(s, "brevinmarquest: no driver library could be loaded: %s\n", why.c_str());
+    explain(s, "brevinmarquest: fix: %s\n",
+            advice_for(platform::library_kind::vendor, platform::device_status::no_driver_library)
+                .fix.c_str());
     return false;
   }
   void* handle = nullptr;
   const platform::DeviceStatus status = driver->open_by_index(device_index, &handle);
   if (status != platform::device_status::ok) {
-    say(s.output, "ERROR opening USB!  Code %u.\n", status);
+    say(s, "ERROR opening USB!  Code %u.\n", status);
     explain_open_failure(s, *driver, status);
     return false;
   }
   s.stops.arm();
-  say(s.output, "USB Interface Opened Successfully!\n");
+  say(s, "USB Interface Opened Successfully!\n");
   link = usb_link{driver, handle, 0, &s};
   return true;
 }
@@ -68,14 +82,16 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte) {
   const platform::DeviceStatus status =
       link.driver->write(link.handle, buffer, sizeof buffer, &written);
   link.total += written;
-  std::FILE* output = link.console->output;
-  say(output, "   %llu total bytes written\n", static_cast<unsigned long long>(link.total));
+  const session& s = *link.console;
+  say(s, "   %llu total bytes written\n", static_cast<unsigned long long>(link.total));
   if (written != sizeof buffer) {
-    say(output, "ERROR! Only %u of 1 bytes written successfully.  Aborting...\n", written);
+    say(s, "ERROR! Only %u of 1 bytes written successfully.  Aborting...\n", written);
+    // The console's line leaves the status out; the user still needs it to tell failures apart.
+    explain_write_failure(s, *link.driver, status);
     return false;
   }
   if (status != platform::device_status::ok) {
-    say(output, "ERROR writing data!  Code %u.  Aborting...\n", status);
+    say(s, "ERROR writing data!  Code %u.  Aborting...\n", status);
     return false;
   }
   return true;
@@ -86,11 +102,11 @@ void usb_link_close(usb_link& link) {
   link.driver->close(link.handle);
   s.stops.disarm();
   if (const int signal_number = s.stops.requested()) {
-    say(s.diagnostics,
-        "brevinmarquest: stopped by %s: %llu byte%s sent in this transfer, and the "
-        "device is closed\n",
-        signal_number == SIGTERM ? "SIGTERM" : "SIGINT",
-        static_cast<unsigned long long>(link.total), link.total == 1 ? "" : "s");
+    explain(s,
+            "brevinmarquest: stopped by %s: %llu byte%s sent in this transfer, and the "
+            "device is closed\n",
+            signal_number == SIGTERM ? "SIGTERM" : "SIGINT",
+            static_cast<unsigned long long>(link.total), link.total == 1 ? "" : "s");
   }
 }
 
