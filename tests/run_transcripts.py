@@ -5,18 +5,20 @@ printed, the bytes the device received and its exit status with the cases in .te
 A .test file holds cases: each a line "=== title", lines of comment, then sections, each a line
 "--- name [words]" (or "--- name [words]: its first line") and the lines after it:
   stdin [open]        what is typed, a line break after each line; "open": then left open
-  stdout [closed|broken]  exactly what the tool prints (nothing when absent); "closed": the tool
-                      starts with standard output closed; "broken": standard output is a pipe
-                      read only as far as this text goes, then closed (at once when it is empty)
+  stdout [closed|broken|paused]  exactly what the tool prints (nothing when absent); "closed":
+                      the tool starts with standard output closed; "broken": standard output is a
+                      pipe read only as far as this text goes, then closed (at once when it is
+                      empty); "paused": its reader pauses until a second after the last signal
   stderr              exactly the lines the tool writes to standard error, in order
   device [prefix]     decimal byte values the device must receive (none when absent); "prefix":
                       a start of these bytes, but not all of them
   exit                the exit status (0 when absent, below 0 when a signal ended the tool)
   memory              the most memory the tool may take, in MiB
   env                 NAME=value lines for the simulated device
-  file NAME [fifo|unreadable|shrink N]  decimal byte values of a file in the case's working
-                      folder (a folder when NAME ends with "/"); "fifo": a FIFO fed them once it is
-                      opened; "unreadable": no read permission (the case is skipped as root);
+  file NAME [fifo [open]|unreadable|shrink N]  decimal byte values of a file in the case's
+                      working folder (a folder when NAME ends with "/"); "fifo": a FIFO fed them
+                      once it is opened ("open": its writer then waits for the tool to end);
+                      "unreadable": no read permission (the case is skipped as root);
                       "shrink N": the file is cut to N bytes once the device has a byte
   signal NAME N [MS]  SIGNAME goes to the tool MS milliseconds (50 when not given) after the
                       device has received N bytes; unless it ends the tool, the device's call log
@@ -172,20 +174,26 @@ def once_received(count, received, ended, delay, action):
             return action()
 
 
-def collect(pipe, sink, limit=1 << 62):
-    """Reads the pipe to its end, or only `limit` bytes and then closes it, breaking it."""
+def collect(pipe, sink, limit=1 << 62, paused=None):
+    """Reads the pipe to its end, or only `limit` bytes and then closes it, breaking it; first
+    waits for `paused` to be set, if given."""
+    if paused:
+        paused.wait()
     while len(sink) < limit and (data := pipe.read1(min(CHUNK, limit - len(sink)))):
         sink += data
     pipe.close()
 
 
-def signal_tool(process, wrapped, number):
-    """Sends the signal to the tool, beneath its wrapper if it has one."""
+def signal_tool(process, wrapped, number, resumed=None):
+    """Sends the signal to the tool, beneath its wrapper if it has one; then sets `resumed` a
+    second later."""
     pid = process.pid
     if wrapped:
         with open(f"/proc/{pid}/task/{pid}/children") as children:
             pid = int(children.read().split()[0])
     os.kill(pid, number)
+    if resumed:
+        threading.Timer(1, resumed.set).start()
 
 
 def run_tool(args, sections, folder, env, received, unprivileged=False):
@@ -225,15 +233,19 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     stdout, stderr = bytearray(), bytearray()
     in_words, in_lines = section(sections, "stdin")
     files = [(path_of(folder, w[0]), w[1:], lines) for w, lines in sections.get("file", [])]
-    fifos = [(path, byte_values(lines)) for path, rest, lines in files if rest == ["fifo"]]
+    fifos = [(path, byte_values(lines), "open" in rest and ended)
+             for path, rest, lines in files if rest[:1] == ["fifo"]]
+    # The reader of a paused output goes on a second after the last signal.
+    resumed = threading.Event() if "paused" in out_words else None
     jobs = [(feed, process.stdin, text_pieces(in_lines), "open" in in_words and ended),
-            (collect, process.stderr, stderr), (collect, process.stdout, stdout, limit)]
-    jobs += [(feed, path, [data]) for path, data in fifos]
+            (collect, process.stderr, stderr), (collect, process.stdout, stdout, limit, resumed)]
+    jobs += [(feed, path, [data], held) for path, data, held in fifos]
     jobs += [(once_received, 1, received, ended, 0, partial(os.truncate, path, int(rest[1])))
              for path, rest, _ in files if rest[:1] == ["shrink"]]
+    sent = [(number, rest) for number, rest in signals if rest != ["ignored"]]
     jobs += [(once_received, int(rest[0]), received, ended, int((rest[1:] or [50])[0]) / 1000,
-              partial(signal_tool, process, bool(wrapper), number))
-             for number, rest in signals if rest != ["ignored"]]
+              partial(signal_tool, process, bool(wrapper), number, resumed if n == len(sent) else None))
+             for n, (number, rest) in enumerate(sent, 1)]
     threads = [threading.Thread(target=job[0], args=job[1:], daemon=True) for job in jobs]
     for thread in threads:
         thread.start()
@@ -244,7 +256,9 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     in_time = timer.is_alive()
     timer.cancel()
     ended.set()
-    for path, _ in fifos:
+    if resumed:
+        resumed.set()
+    for path, *_ in fifos:
         # Lets a writer still waiting for a reader go: the tool never opened the FIFO.
         os.close(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
     for thread in threads:
@@ -261,7 +275,7 @@ def run_case(sections, args):
             path = path_of(folder, name)
             if name.endswith("/"):
                 os.mkdir(path)
-            elif rest == ["fifo"]:
+            elif rest[:1] == ["fifo"]:
                 os.mkfifo(path)
             else:
                 with open(path, "wb") as out:

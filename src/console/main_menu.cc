@@ -6,8 +6,6 @@
 namespace brevinmarquest {
 namespace {
 
-constexpr std::size_t command_capacity = 100;
-
 int run_menu(const session& s) {
   say(s, "****************\n*Brevinmarquest*\n****************\n\n");
   char buffer[command_capacity];

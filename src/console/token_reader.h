@@ -19,6 +19,11 @@ struct token {
   std::string_view text;
 };
 
+// The capacities of the dialogues' token buffers, the terminator counted: a menu command or a
+// file name holds up to 99 characters, a hand-entered value up to 3.
+constexpr std::size_t command_capacity = 100;
+constexpr std::size_t entry_capacity = 4;
+
 // Reads one whitespace-delimited token from `input` into `buffer`, zero-terminated; `capacity`
 // counts the terminator. Leading white space, line breaks included, is skipped; the white space
 // that ends the token stays unread for the next read. A token longer than capacity - 1 is

@@ -5,7 +5,6 @@
 namespace brevinmarquest {
 namespace {
 
-constexpr std::size_t entry_capacity = 4;
 constexpr int largest_byte = 255;
 
 }  // namespace

@@ -10,8 +10,6 @@
 namespace brevinmarquest {
 namespace {
 
-constexpr std::size_t name_capacity = 100;
-
 // The name as data: quoted, with every byte a terminal could act on written as an escape.
 std::string quoted(std::string_view name) {
   std::string text = "\"";
@@ -47,7 +45,7 @@ file_ptr open_bit_file(const session& s, std::string_view name, std::string& why
 void explain_refused(const session& s, const token& name, const std::string& why) {
   if (name.status == token_status::too_long) {
     explain(s, "brevinmarquest: a file name is at most %d characters long\n",
-            static_cast<int>(name_capacity - 1));
+            static_cast<int>(command_capacity - 1));
     return;
   }
   explain(s, "brevinmarquest: cannot open %s: %s\n", quoted(name.text).c_str(), why.c_str());
@@ -85,7 +83,7 @@ bool send_file(const session& s, std::FILE* file) {
 }  // namespace
 
 void load_bit_file(const session& s) {
-  char buffer[name_capacity];
+  char buffer[command_capacity];
   for (;;) {
     say(s,
         "\nLOAD BIT FILE\n\n"
