@@ -17,6 +17,7 @@ packages_lint="cmake clang clang-tidy cppcheck libclang-rt-dev libgtest-dev"
 packages_package="$packages_deb python3 lintian man-db groff-base gzip libftdi1-2"
 packages_arm64="$packages_arm64_deb python3 qemu-user"
 packages_release="$packages_release_files python3 unzip wine wine64"
+packages_bench="$packages_build gcc python3 time strace"
 
 # Sets as_root to the words that run a command as root: none for root, sudo for a user who may
 # use it. Otherwise says in one line what to do and fails. sudo asks for a password only where
@@ -32,19 +33,32 @@ find_root() {
   return 1
 }
 
+# Prints those of the named Debian packages that are not installed, each once, on one line.
+missing_packages() {
+  local package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || echo "$package"
+  done | sort -u | xargs
+}
+
 # Installs the named Debian packages that are not installed yet.
 ensure_packages() {
   local missing=()
-  local package
-  for package in "$@"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
-  done
+  read -r -a missing <<<"$(missing_packages "$@")"
   [ ${#missing[@]} -eq 0 ] && return 0
   find_root "installing packages" "apt-get install ${missing[*]}" || exit 1
   echo "installing: ${missing[*]}"
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" ||
     { "${as_root[@]}" apt-get update &&
       "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"; }
+}
+
+# Prints the command lines that the README file $1 prints under the heading $2 (the whole heading
+# line), as they stand there, so that the scripts run what a user reads.
+readme_commands() {
+  awk -v heading="$2" '$0 == heading { on = 1; next }
+                       on && /^#/ { exit }
+                       on && /^    / { print substr($0, 5) }' "$1"
 }
 
 # Configures and builds the project into the folder $root/$1, with any further CMake arguments.
