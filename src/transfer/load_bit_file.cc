@@ -44,11 +44,11 @@ file_ptr open_bit_file(const session& s, std::string_view name, std::string& why
 // Says on standard error why the file named by `name` was refused.
 void explain_refused(const session& s, const token& name, const std::string& why) {
   if (name.status == token_status::too_long) {
-    explain(s, "brevinmarquest: a file name is at most %d characters long\n",
-            static_cast<int>(command_capacity - 1));
+    explain(s, "brevinmarquest: a file name is at most ", command_capacity - 1,
+            " characters long\n");
     return;
   }
-  explain(s, "brevinmarquest: cannot open %s: %s\n", quoted(name.text).c_str(), why.c_str());
+  explain(s, "brevinmarquest: cannot open ", quoted(name.text), ": ", why, "\n");
 }
 
 // Streams `file` from its current position to device 0, one byte per write, echoing each
@@ -61,7 +61,7 @@ bool send_file(const session& s, std::FILE* file) {
   int byte = std::getc(file);
   for (; byte != EOF && !s.stops.requested(); byte = std::getc(file)) {
     const std::uint64_t value_at = text_mark(s);
-    say(s, "%i ", byte);
+    say(s, byte, " ");
     const shown echoed = show(s);
     // A transfer whose progress nobody can see any more stops as a failed one, so that the
     // session ends promptly rather than after the whole file. A value that a stop kept off the
@@ -74,7 +74,7 @@ bool send_file(const session& s, std::FILE* file) {
   if (read_whole) {
     say(s, "   End of bit stream reached.\n");
   } else if (byte == EOF && !s.stops.requested()) {
-    explain(s, "brevinmarquest: reading the file failed: %s\n", std::strerror(errno));
+    explain(s, "brevinmarquest: reading the file failed: ", std::strerror(errno), "\n");
   }
   usb_link_close(link);
   return read_whole;
@@ -100,12 +100,11 @@ void load_bit_file(const session& s) {
       explain_refused(s, name, why);
       continue;
     }
-    const int length = static_cast<int>(name.text.size());
     if (send_file(s, file.get())) {
-      say(s, "%.*s SENT SUCCESSFULLY!\n", length, name.text.data());
+      say(s, name.text, " SENT SUCCESSFULLY!\n");
       return;
     }
-    say(s, "ERROR SENDING %.*s\n", length, name.text.data());
+    say(s, "ERROR SENDING ", name.text, "\n");
     if (s.stops.requested()) return;
   }
 }

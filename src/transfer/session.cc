@@ -1,39 +1,19 @@
 #include "transfer/session.h"
 
-#include <cstdarg>
-
 namespace brevinmarquest {
 namespace {
 
 using platform::console_stream;
 
-void add(const session& s, console_stream stream, const char* format, std::va_list arguments) {
-  console_text& c = s.console;
-  std::va_list again;
-  va_copy(again, arguments);
-  char text[256];
-  const int length = std::vsnprintf(text, sizeof text, format, arguments);
-  const auto size = static_cast<std::size_t>(length > 0 ? length : 0);
-  if (size < sizeof text) {
-    c.owed.append(text, size);
-  } else {
-    const std::size_t at = c.owed.size();
-    c.owed.resize(at + size + 1);
-    std::vsnprintf(&c.owed[at], size + 1, format, again);
-    c.owed.resize(at + size);
-  }
-  va_end(again);
-  if (!c.runs.empty() && c.runs.back().second == stream) {
-    c.runs.back().first = c.owed.size();
-  } else {
-    c.runs.emplace_back(c.owed.size(), stream);
-  }
-}
-
 // Forgets the first `count` bytes owed, which the console took.
 void drop_shown(console_text& c, std::size_t count) {
-  c.owed.erase(0, count);
   c.shown += count;
+  if (count == c.owed.size()) {
+    c.owed.clear();
+    c.runs.clear();
+    return;
+  }
+  c.owed.erase(0, count);
   std::size_t gone = 0;
   for (auto& run : c.runs) {
     run.first -= count;
@@ -62,18 +42,13 @@ shown write_owed(const session& s, bool to_the_end) {
 
 }  // namespace
 
-void say(const session& s, const char* format, ...) {
-  std::va_list arguments;
-  va_start(arguments, format);
-  add(s, console_stream::output, format, arguments);
-  va_end(arguments);
-}
-
-void explain(const session& s, const char* format, ...) {
-  std::va_list arguments;
-  va_start(arguments, format);
-  add(s, console_stream::diagnostics, format, arguments);
-  va_end(arguments);
+void end_text(const session& s, console_stream stream) {
+  console_text& c = s.console;
+  if (!c.runs.empty() && c.runs.back().second == stream) {
+    c.runs.back().first = c.owed.size();
+  } else {
+    c.runs.emplace_back(c.owed.size(), stream);
+  }
 }
 
 shown show(const session& s) {

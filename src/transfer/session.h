@@ -1,25 +1,19 @@
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "console/token_reader.h"
 #include "platform/driver_library.h"
 #include "platform/system.h"
-
-// Lets GNU compilers check each format against its arguments; other compilers take it as is.
-#if defined(__GNUC__)
-#define BREVINMARQUEST_PRINTF(format_at, arguments_at) \
-  __attribute__((format(printf, format_at, arguments_at)))
-#else
-#define BREVINMARQUEST_PRINTF(format_at, arguments_at)
-#endif
 
 namespace brevinmarquest {
 
@@ -61,11 +55,31 @@ struct session {
   mutable console_text console;
 };
 
-// Adds a dialogue text for the console.
-void say(const session& s, const char* format, ...) BREVINMARQUEST_PRINTF(2, 3);
+// A piece of a console text: words as they are, a whole number in decimal.
+inline void add_piece(std::string& text, std::string_view words) { text.append(words); }
+
+template <typename Number, std::enable_if_t<std::is_integral_v<Number>, int> = 0>
+void add_piece(std::string& text, Number number) {
+  char digits[24];
+  text.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+}
+
+// Marks the text added last as the stream's.
+void end_text(const session& s, platform::console_stream stream);
+
+// Adds a dialogue text for the console, made of its pieces in order.
+template <typename... Pieces>
+void say(const session& s, const Pieces&... pieces) {
+  (add_piece(s.console.owed, pieces), ...);
+  end_text(s, platform::console_stream::output);
+}
 
 // Adds an explanation for standard error, in its place among the dialogue's texts.
-void explain(const session& s, const char* format, ...) BREVINMARQUEST_PRINTF(2, 3);
+template <typename... Pieces>
+void explain(const session& s, const Pieces&... pieces) {
+  (add_piece(s.console.owed, pieces), ...);
+  end_text(s, platform::console_stream::diagnostics);
+}
 
 enum class shown : std::uint8_t {
   all,      // the console took everything owed

@@ -39,14 +39,14 @@ void explain_open_failure(const session& s, const platform::driver_calls& driver
   } else if (!advice.causes.empty()) {
     failed += ": " + advice.causes;
   }
-  explain(s, "brevinmarquest: %s\n", failed.c_str());
-  if (!advice.fix.empty()) explain(s, "brevinmarquest: fix: %s\n", advice.fix.c_str());
+  explain(s, "brevinmarquest: ", failed, "\n");
+  if (!advice.fix.empty()) explain(s, "brevinmarquest: fix: ", advice.fix, "\n");
 }
 
 void explain_write_failure(const session& s, const platform::driver_calls& driver,
                            platform::DeviceStatus status) {
-  explain(s, "brevinmarquest: the write to device %d failed with code %u (%s)%s\n", device_index,
-          status, platform::status_words(status), library_words(driver).c_str());
+  explain(s, "brevinmarquest: the write to device ", device_index, " failed with code ", status,
+          " (", platform::status_words(status), ")", library_words(driver), "\n");
 }
 
 }  // namespace
@@ -55,17 +55,18 @@ bool usb_link_open(usb_link& link, const session& s) {
   std::string why;
   const platform::driver_calls* driver = s.driver(why);
   if (!driver) {
-    say(s, "ERROR opening USB!  Code %u.\n", platform::device_status::no_driver_library);
-    explain(s, "brevinmarquest: no driver library could be loaded: %s\n", why.c_str());
-    explain(s, "brevinmarquest: fix: %s\n",
-            advice_for(platform::library_kind::vendor, platform::device_status::no_driver_library)
-                .fix.c_str());
+    say(s, "ERROR opening USB!  Code ", platform::device_status::no_driver_library, ".\n");
+    explain(s, "brevinmarquest: no driver library could be loaded: ", why, "\n");
+    explain(
+        s, "brevinmarquest: fix: ",
+        advice_for(platform::library_kind::vendor, platform::device_status::no_driver_library).fix,
+        "\n");
     return false;
   }
   void* handle = nullptr;
   const platform::DeviceStatus status = driver->open_by_index(device_index, &handle);
   if (status != platform::device_status::ok) {
-    say(s, "ERROR opening USB!  Code %u.\n", status);
+    say(s, "ERROR opening USB!  Code ", status, ".\n");
     explain_open_failure(s, *driver, status);
     return false;
   }
@@ -83,15 +84,15 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte) {
       link.driver->write(link.handle, buffer, sizeof buffer, &written);
   link.total += written;
   const session& s = *link.console;
-  say(s, "   %llu total bytes written\n", static_cast<unsigned long long>(link.total));
+  say(s, "   ", link.total, " total bytes written\n");
   if (written != sizeof buffer) {
-    say(s, "ERROR! Only %u of 1 bytes written successfully.  Aborting...\n", written);
+    say(s, "ERROR! Only ", written, " of 1 bytes written successfully.  Aborting...\n");
     // The console's line leaves the status out; the user still needs it to tell failures apart.
     explain_write_failure(s, *link.driver, status);
     return false;
   }
   if (status != platform::device_status::ok) {
-    say(s, "ERROR writing data!  Code %u.  Aborting...\n", status);
+    say(s, "ERROR writing data!  Code ", status, ".  Aborting...\n");
     return false;
   }
   return true;
@@ -102,11 +103,9 @@ void usb_link_close(usb_link& link) {
   link.driver->close(link.handle);
   s.stops.disarm();
   if (const int signal_number = s.stops.requested()) {
-    explain(s,
-            "brevinmarquest: stopped by %s: %llu byte%s sent in this transfer, and the "
-            "device is closed\n",
-            signal_number == SIGTERM ? "SIGTERM" : "SIGINT",
-            static_cast<unsigned long long>(link.total), link.total == 1 ? "" : "s");
+    explain(s, "brevinmarquest: stopped by ", signal_number == SIGTERM ? "SIGTERM" : "SIGINT", ": ",
+            link.total, link.total == 1 ? " byte" : " bytes",
+            " sent in this transfer, and the device is closed\n");
   }
 }
 
