@@ -45,7 +45,8 @@ constexpr std::size_t longest_text = hand_prompt.size() + 3 + 20 + total_suffix.
 constexpr std::size_t longest_token = command_capacity - 1;
 constexpr int largest_byte = 255;
 constexpr unsigned char stop_during_write = 0xDF;
-constexpr int stopped_by_sigint = stopped_status_base + 2;
+// 128 plus SIGINT's number, as the shell reports a program that SIGINT ended.
+constexpr int stopped_by_sigint = 130;
 
 void require(bool kept, const char* promise) {
   if (kept) return;

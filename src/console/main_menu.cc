@@ -6,6 +6,10 @@
 namespace brevinmarquest {
 namespace {
 
+// A stop during a transfer ends the tool with this plus the signal's number, as the shell
+// reports a program that the signal ended.
+constexpr int stopped_status_base = 128;
+
 int run_menu(const session& s) {
   say(s, "****************\n*Brevinmarquest*\n****************\n\n");
   char buffer[command_capacity];

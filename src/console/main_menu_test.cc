@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "fake_driver.h"
-#include "transfer/load_bit_file.h"
 
 namespace brevinmarquest {
 namespace {

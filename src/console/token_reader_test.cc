@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/load_bit_file.h"
+#include "transfer/session.h"
 
 namespace brevinmarquest {
 namespace {

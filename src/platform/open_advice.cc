@@ -24,74 +24,63 @@ struct advice_row {
 using device_status::device_not_found;
 using device_status::device_not_opened;
 using device_status::no_driver_library;
-using system = system_kind;
-using library = library_kind;
+constexpr system_kind on_linux = system_kind::linux_system;
+constexpr system_kind on_macos = system_kind::macos;
+constexpr system_kind on_windows = system_kind::windows;
+constexpr library_kind vendor = library_kind::vendor;
+constexpr library_kind libftdi = library_kind::libftdi;
 constexpr auto any_library = std::nullopt;
 
 const advice_row advice_table[] = {
-    {system::linux_system, library::vendor, device_not_found,
+    {on_linux, vendor, device_not_found,
      "no device found: none is plugged in, ftdi_sio holds it, or you lack permission on it",
-     "plug the device in, run sudo rmmod ftdi_sio, and {rule}; see man brevinmarquest"},
-    {system::linux_system, library::vendor, device_not_opened,
+     "plug the device in, run sudo rmmod ftdi_sio, and {rule}"},
+    {on_linux, vendor, device_not_opened,
      "found but not opened: another program or ftdi_sio holds it, or you lack permission on it",
-     "close the other program, run sudo rmmod ftdi_sio, and {rule}; see man brevinmarquest"},
+     "close the other program, run sudo rmmod ftdi_sio, and {rule}"},
     // Listing needs no permission: a device that lsusb shows but libftdi1 does not list has a
     // product ID the tool does not look for.
-    {system::linux_system, library::libftdi, device_not_found,
+    {on_linux, libftdi, device_not_found,
      "no device with FTDI's usual IDs (0403 with 6001, 6010, 6011, 6014 or 6015) is listed",
      "plug the device in; if lsusb shows it as 0403 with another product ID, libftdi1 does not "
-     "list it for the tool; see man brevinmarquest"},
-    {system::linux_system, library::libftdi, device_not_opened,
-     "you lack permission on it, or another program holds it",
-     "{rule}, and close any program that uses the device; see man brevinmarquest"},
-    {system::linux_system, any_library, no_driver_library, "",
-     "on Debian and Ubuntu run sudo apt install libftdi1-2, or install FTDI's D2XX library; see "
-     "man brevinmarquest"},
-    {system::macos, any_library, device_not_found,
+     "list it for the tool"},
+    {on_linux, libftdi, device_not_opened, "you lack permission on it, or another program holds it",
+     "{rule}, and close any program that uses the device"},
+    {on_linux, any_library, no_driver_library, "",
+     "on Debian and Ubuntu run sudo apt install libftdi1-2, or install FTDI's D2XX library"},
+    {on_macos, any_library, device_not_found,
      "no device found: none is plugged in, or Apple's serial driver holds it",
      "plug the device in, and keep Apple's serial driver off it as FTDI's D2XX guide for macOS "
-     "says; see man brevinmarquest"},
-    {system::macos, any_library, device_not_opened,
+     "says"},
+    {on_macos, any_library, device_not_opened,
      "the device was found but could not be opened: another program or Apple's serial driver "
      "holds it",
      "close the other program, and keep Apple's serial driver off the device as FTDI's D2XX "
-     "guide for macOS says; see man brevinmarquest"},
-    {system::macos, any_library, no_driver_library, "",
+     "guide for macOS says"},
+    {on_macos, any_library, no_driver_library, "",
      "run brew install libftdi and start the tool with "
-     "DYLD_FALLBACK_LIBRARY_PATH=/opt/homebrew/lib, or install FTDI's D2XX library; see man "
-     "brevinmarquest"},
-    {system::windows, any_library, device_not_found,
+     "DYLD_FALLBACK_LIBRARY_PATH=/opt/homebrew/lib, or install FTDI's D2XX library"},
+    {on_windows, any_library, device_not_found,
      "no device found: none is plugged in, or FTDI's driver is not installed for it",
      "plug the device in; if it is plugged in, install FTDI's D2XX driver for it and plug it in "
-     "again; see the README"},
-    {system::windows, any_library, device_not_opened,
+     "again"},
+    {on_windows, any_library, device_not_opened,
      "the device was found but could not be opened: another program uses it",
-     "close that program, or unplug the device and plug it in again; see the README"},
-    {system::windows, any_library, no_driver_library, "",
-     "install FTDI's D2XX driver package (the CDM driver) from FTDI's website; see the README"},
+     "close that program, or unplug the device and plug it in again"},
+    {on_windows, any_library, no_driver_library, "",
+     "install FTDI's D2XX driver package (the CDM driver) from FTDI's website"},
 };
 
 // The vendor's status codes in order, each named as FTDI's D2XX guide names it.
-constexpr const char* vendor_status_words[] = {"ok",
-                                               "invalid handle",
-                                               "device not found",
-                                               "device not opened",
-                                               "I/O error",
-                                               "insufficient resources",
-                                               "invalid parameter",
-                                               "invalid baud rate",
-                                               "device not opened for erase",
-                                               "device not opened for write",
-                                               "failed to write device",
-                                               "EEPROM read failed",
-                                               "EEPROM write failed",
-                                               "EEPROM erase failed",
-                                               "EEPROM not present",
-                                               "EEPROM not programmed",
-                                               "invalid arguments",
-                                               "not supported",
-                                               "other error",
-                                               "device list not ready"};
+// clang-format off
+constexpr const char* vendor_status_words[] = {
+    "ok", "invalid handle", "device not found", "device not opened", "I/O error",
+    "insufficient resources", "invalid parameter", "invalid baud rate",
+    "device not opened for erase", "device not opened for write", "failed to write device",
+    "EEPROM read failed", "EEPROM write failed", "EEPROM erase failed", "EEPROM not present",
+    "EEPROM not programmed", "invalid arguments", "not supported", "other error",
+    "device list not ready"};
+// clang-format on
 
 // An installed tool has its rule on the machine; what is left is to be among those it lets in,
 // once it lies where udev reads it.
@@ -142,7 +131,9 @@ open_advice advice_for(system_kind system, library_kind kind, DeviceStatus statu
     std::string fix = row.fix;
     const std::size_t at = fix.find(rule_marker);
     if (at != std::string::npos) fix.replace(at, rule_marker.size(), rule_step(rule));
-    return {row.causes, fix};
+    // Windows has no manual page; the README is beside the tool there.
+    return {row.causes,
+            fix + (system == on_windows ? "; see the README" : "; see man brevinmarquest")};
   }
   return {};
 }

@@ -20,8 +20,8 @@ int entry_value(std::string_view entry) {
 }
 
 void hand_entry(const session& s) {
-  usb_link link;
-  if (!usb_link_open(link, s)) return;
+  std::optional<usb_link> link = usb_link_open(s);
+  if (!link) return;
   char buffer[entry_capacity];
   while (!s.stops.requested()) {
     say(s, "Enter a number between 0 and 255 (Q to quit): ");
@@ -37,9 +37,9 @@ void hand_entry(const session& s) {
       say(s, "Invalid entry\n");
       continue;
     }
-    if (!usb_link_send_byte(link, static_cast<unsigned char>(value))) break;
+    if (!usb_link_send_byte(*link, static_cast<unsigned char>(value))) break;
   }
-  usb_link_close(link);
+  usb_link_close(*link);
 }
 
 }  // namespace brevinmarquest

@@ -55,8 +55,8 @@ void explain_refused(const session& s, const token& name, const std::string& why
 // byte. True when the end of the file was reached with every byte written; false when the
 // device did not open, a write failed, the file could not be read or the user stopped it.
 bool send_file(const session& s, std::FILE* file) {
-  usb_link link;
-  if (!usb_link_open(link, s)) return false;
+  std::optional<usb_link> link = usb_link_open(s);
+  if (!link) return false;
   const bool reads_wait = platform::reads_may_wait(file);
   int byte = std::getc(file);
   for (; byte != EOF && !s.stops.requested(); byte = std::getc(file)) {
@@ -67,7 +67,7 @@ bool send_file(const session& s, std::FILE* file) {
     // session ends promptly rather than after the whole file. A value that a stop kept off the
     // console is not sent; one that reached it is.
     if (echoed == shown::failed || (echoed == shown::stopped && take_back(s, value_at))) break;
-    if (!usb_link_send_byte(link, static_cast<unsigned char>(byte))) break;
+    if (!usb_link_send_byte(*link, static_cast<unsigned char>(byte))) break;
     if (reads_wait) show(s);
   }
   const bool read_whole = byte == EOF && !std::ferror(file);
@@ -76,7 +76,7 @@ bool send_file(const session& s, std::FILE* file) {
   } else if (byte == EOF && !s.stops.requested()) {
     explain(s, "brevinmarquest: reading the file failed: ", std::strerror(errno), "\n");
   }
-  usb_link_close(link);
+  usb_link_close(*link);
   return read_whole;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -16,6 +17,12 @@
 #include "platform/system.h"
 
 namespace brevinmarquest {
+
+// Closes a file on every path out of the code that opened it.
+struct file_closer {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 // How a transfer learns that the user asked it to stop (Ctrl-C). The tool asks the system; by
 // default no stop ever comes.

@@ -9,9 +9,13 @@
 namespace brevinmarquest {
 namespace {
 
+using platform::DeviceStatus;
+namespace device_status = platform::device_status;
+
 constexpr std::int32_t device_index = 0;
 
-platform::open_advice advice_for(platform::library_kind kind, platform::DeviceStatus status) {
+// The advice after a failed open, for this system and this copy of the tool.
+platform::open_advice advice_for(platform::library_kind kind, DeviceStatus status) {
   return platform::advice_for(
       platform::running_system(), kind, status,
       platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
@@ -23,75 +27,60 @@ std::string library_words(const platform::driver_calls& driver) {
   return words.empty() ? "" : ": libftdi says \"" + words + "\"";
 }
 
-// Explains a failed open after the console's ERROR line: what failed, with the library used,
-// then the fix.
-void explain_open_failure(const session& s, const platform::driver_calls& driver,
-                          platform::DeviceStatus status) {
-  const platform::open_advice advice = advice_for(driver.kind, status);
-  std::string failed = driver.library;
-  if (!driver.passed_over.empty()) failed += " (used because " + driver.passed_over + ")";
-  failed += " could not open device " + std::to_string(device_index) + " (code " +
-            std::to_string(status) + ")";
-  // The library's own words say more than a guess at the causes, and keep the line short.
-  const std::string words = library_words(driver);
-  if (!words.empty()) {
-    failed += words;
-  } else if (!advice.causes.empty()) {
-    failed += ": " + advice.causes;
-  }
+// After the console's line, what failed and then the fix: two lines at most.
+void explain_open_failure(const session& s, const std::string& failed,
+                          const platform::open_advice& advice) {
   explain(s, "brevinmarquest: ", failed, "\n");
   if (!advice.fix.empty()) explain(s, "brevinmarquest: fix: ", advice.fix, "\n");
 }
 
-void explain_write_failure(const session& s, const platform::driver_calls& driver,
-                           platform::DeviceStatus status) {
-  explain(s, "brevinmarquest: the write to device ", device_index, " failed with code ", status,
-          " (", platform::status_words(status), ")", library_words(driver), "\n");
-}
-
 }  // namespace
 
-bool usb_link_open(usb_link& link, const session& s) {
+std::optional<usb_link> usb_link_open(const session& s) {
   std::string why;
   const platform::driver_calls* driver = s.driver(why);
-  if (!driver) {
-    say(s, "ERROR opening USB!  Code ", platform::device_status::no_driver_library, ".\n");
-    explain(s, "brevinmarquest: no driver library could be loaded: ", why, "\n");
-    explain(
-        s, "brevinmarquest: fix: ",
-        advice_for(platform::library_kind::vendor, platform::device_status::no_driver_library).fix,
-        "\n");
-    return false;
-  }
   void* handle = nullptr;
-  const platform::DeviceStatus status = driver->open_by_index(device_index, &handle);
-  if (status != platform::device_status::ok) {
-    say(s, "ERROR opening USB!  Code ", status, ".\n");
-    explain_open_failure(s, *driver, status);
-    return false;
+  const DeviceStatus status =
+      driver ? driver->open_by_index(device_index, &handle) : device_status::no_driver_library;
+  if (status == device_status::ok) {
+    s.stops.arm();
+    say(s, "USB Interface Opened Successfully!\n");
+    return usb_link{driver, handle, 0, &s};
   }
-  s.stops.arm();
-  say(s, "USB Interface Opened Successfully!\n");
-  link = usb_link{driver, handle, 0, &s};
-  return true;
+  say(s, "ERROR opening USB!  Code ", status, ".\n");
+  if (!driver) {
+    explain_open_failure(s, "no driver library could be loaded: " + why,
+                         advice_for(platform::library_kind::vendor, status));
+    return std::nullopt;
+  }
+  const platform::open_advice advice = advice_for(driver->kind, status);
+  std::string failed = driver->library;
+  if (!driver->passed_over.empty()) failed += " (used because " + driver->passed_over + ")";
+  failed += " could not open device " + std::to_string(device_index) + " (code " +
+            std::to_string(status) + ")";
+  // The library's own words say more than a guess at the causes, and keep the line short.
+  const std::string words = library_words(*driver);
+  failed += words.empty() && !advice.causes.empty() ? ": " + advice.causes : words;
+  explain_open_failure(s, failed, advice);
+  return std::nullopt;
 }
 
 bool usb_link_send_byte(usb_link& link, unsigned char byte) {
   unsigned char buffer[1] = {byte};
   // A driver that breaks its promise to fill in the count must not be credited with a byte.
   std::uint32_t written = 0;
-  const platform::DeviceStatus status =
-      link.driver->write(link.handle, buffer, sizeof buffer, &written);
+  const DeviceStatus status = link.driver->write(link.handle, buffer, sizeof buffer, &written);
   link.total += written;
-  const session& s = *link.console;
+  const session& s = *link.s;
   say(s, "   ", link.total, " total bytes written\n");
   if (written != sizeof buffer) {
     say(s, "ERROR! Only ", written, " of 1 bytes written successfully.  Aborting...\n");
     // The console's line leaves the status out; the user still needs it to tell failures apart.
-    explain_write_failure(s, *link.driver, status);
+    explain(s, "brevinmarquest: the write to device ", device_index, " failed with code ", status,
+            " (", platform::status_words(status), ")", library_words(*link.driver), "\n");
     return false;
   }
-  if (status != platform::device_status::ok) {
+  if (status != device_status::ok) {
     say(s, "ERROR writing data!  Code ", status, ".  Aborting...\n");
     return false;
   }
@@ -99,7 +88,7 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte) {
 }
 
 void usb_link_close(usb_link& link) {
-  const session& s = *link.console;
+  const session& s = *link.s;
   link.driver->close(link.handle);
   s.stops.disarm();
   if (const int signal_number = s.stops.requested()) {

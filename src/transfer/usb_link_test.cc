@@ -22,7 +22,7 @@ class UsbLink : public ::testing::Test {
   std::string diagnostics;
   // Standard error shares the console with standard output, as at a terminal.
   bool shared_console = false;
-  session console = [this] {
+  session s = [this] {
     session s;
     s.write = [this](platform::console_stream stream, std::string_view text) {
       const bool error = stream == platform::console_stream::diagnostics && !shared_console;
@@ -32,10 +32,9 @@ class UsbLink : public ::testing::Test {
     s.driver = [this](std::string&) { return &calls; };
     return s;
   }();
-  usb_link link;
 
   std::string printed() {
-    show_all(console);
+    show_all(s);
     return output;
   }
 };
@@ -45,13 +44,15 @@ class UsbLink : public ::testing::Test {
 // on the simulated device.
 TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
   fake.write_script = {{}, {0, 1, false}};
-  ASSERT_TRUE(usb_link_open(link, console));
-  EXPECT_TRUE(usb_link_send_byte(link, 7));
-  EXPECT_FALSE(usb_link_send_byte(link, 8));
-  usb_link_close(link);
-  ASSERT_TRUE(usb_link_open(link, console));
-  EXPECT_TRUE(usb_link_send_byte(link, 9));
-  usb_link_close(link);
+  std::optional<usb_link> link = usb_link_open(s);
+  ASSERT_TRUE(link);
+  EXPECT_TRUE(usb_link_send_byte(*link, 7));
+  EXPECT_FALSE(usb_link_send_byte(*link, 8));
+  usb_link_close(*link);
+  link = usb_link_open(s);
+  ASSERT_TRUE(link);
+  EXPECT_TRUE(usb_link_send_byte(*link, 9));
+  usb_link_close(*link);
   EXPECT_EQ(
       printed(),
       "USB Interface Opened Successfully!\n   1 total bytes written\n   1 total bytes written\n"
@@ -65,8 +66,8 @@ TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
 TEST_F(UsbLink, AFailedOpenIsExplainedAfterTheConsoleLineWithTheLibraryThenTheFix) {
   shared_console = true;
   fake.open_script = {2, 5};
-  EXPECT_FALSE(usb_link_open(link, console));
-  EXPECT_FALSE(usb_link_open(link, console));
+  EXPECT_FALSE(usb_link_open(s));
+  EXPECT_FALSE(usb_link_open(s));
   const platform::open_advice advice =
       platform::advice_for(platform::running_system(), platform::library_kind::vendor, 2,
                            platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
@@ -81,11 +82,11 @@ TEST_F(UsbLink, AFailedOpenIsExplainedAfterTheConsoleLineWithTheLibraryThenTheFi
 
 TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
   shared_console = true;
-  console.driver = [](std::string& why) -> const platform::driver_calls* {
+  s.driver = [](std::string& why) -> const platform::driver_calls* {
     why = "cannot load libftd2xx.so: not found";
     return nullptr;
   };
-  EXPECT_FALSE(usb_link_open(link, console));
+  EXPECT_FALSE(usb_link_open(s));
   const platform::open_advice advice =
       platform::advice_for(platform::running_system(), platform::library_kind::vendor, 1000,
                            platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
@@ -97,9 +98,10 @@ TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
 }
 
 TEST_F(UsbLink, TheTotalDoesNotWrapAfterFourGibibytes) {
-  ASSERT_TRUE(usb_link_open(link, console));
-  link.total = 0xFFFFFFFFu;
-  EXPECT_TRUE(usb_link_send_byte(link, 0));
+  std::optional<usb_link> link = usb_link_open(s);
+  ASSERT_TRUE(link);
+  link->total = 0xFFFFFFFFu;
+  EXPECT_TRUE(usb_link_send_byte(*link, 0));
   EXPECT_NE(printed().find("   4294967296 total bytes written\n"), std::string::npos);
 }
 
