@@ -99,14 +99,14 @@ std::string rule_step(const udev_rule& rule) {
 }  // namespace
 
 udev_rule udev_rule_for(const std::string& program, bool (*present)(const std::string& path)) {
-  const udev_rule source_tree{udev_rule::place::source_tree, "udev/60-brevinmarquest.rules"};
   const std::size_t bin = program.rfind("/bin/");
-  if (bin == std::string::npos || program.find('/', bin + 5) != std::string::npos) {
-    return source_tree;
-  }
-  const std::string prefix = program.substr(0, bin);
+  const bool installed =
+      bin != std::string::npos && program.find('/', bin + 5) == std::string::npos;
+  const std::string prefix = installed ? program.substr(0, bin) : "";
   const std::string path = prefix + "/lib/udev/rules.d/60-brevinmarquest.rules";
-  if (!present(path)) return source_tree;
+  if (!installed || !present(path)) {
+    return {udev_rule::place::source_tree, "udev/60-brevinmarquest.rules"};
+  }
   const bool read = prefix == "/usr" || prefix == "/usr/local" || prefix.empty();
   return {read ? udev_rule::place::read_by_udev : udev_rule::place::unread_prefix, path};
 }
