@@ -17,21 +17,7 @@ void keep_words(ftdi_context* context) {
   last_error = words ? words : "";
 }
 
-DeviceStatus open_first_listed(ftdi_context* context) {
-  ftdi_device_list* list = nullptr;
-  const int found = libftdi->ftdi_usb_find_all(context, &list, usual_ids, usual_ids);
-  DeviceStatus status = device_status::ok;
-  if (found < 0) {
-    status = device_status::other_error;
-  } else if (found == 0) {
-    status = device_status::device_not_found;
-  } else if (libftdi->ftdi_usb_open_dev(context, list->dev) < 0) {
-    status = device_status::device_not_opened;
-  }
-  libftdi->ftdi_list_free(&list);
-  return status;
-}
-
+// Lists the devices with FTDI's usual IDs and opens the first, as device 0.
 DeviceStatus DRIVER_CALL libftdi_open(std::int32_t /*index*/, void** handle) {
   last_error.clear();
   ftdi_context* context = libftdi->ftdi_new();
@@ -39,14 +25,21 @@ DeviceStatus DRIVER_CALL libftdi_open(std::int32_t /*index*/, void** handle) {
     last_error = "ftdi_new failed";
     return device_status::other_error;
   }
-  const DeviceStatus status = open_first_listed(context);
-  if (status != device_status::ok) {
+  ftdi_device_list* list = nullptr;
+  const int found = libftdi->ftdi_usb_find_all(context, &list, usual_ids, usual_ids);
+  DeviceStatus status = found < 0 ? device_status::other_error : device_status::device_not_found;
+  if (found > 0) {
+    const bool opened = libftdi->ftdi_usb_open_dev(context, list->dev) == 0;
+    status = opened ? device_status::ok : device_status::device_not_opened;
+  }
+  libftdi->ftdi_list_free(&list);
+  if (status == device_status::ok) {
+    *handle = context;
+  } else {
     keep_words(context);
     libftdi->ftdi_free(context);
-    return status;
   }
-  *handle = context;
-  return device_status::ok;
+  return status;
 }
 
 // The tool writes one byte at a time, so a count never nears libftdi's int.
