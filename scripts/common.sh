@@ -13,7 +13,7 @@ packages_native="$packages_build python3 libgtest-dev binutils strace $packages_
 packages_sanitize=$packages_native
 packages_windows="cmake make python3 g++-mingw-w64-x86-64-posix wine wine64"
 packages_fuzz="cmake make clang libclang-rt-dev"
-packages_lint="cmake clang clang-tidy cppcheck libclang-rt-dev libgtest-dev"
+packages_lint="cmake clang clang-tidy cppcheck libclang-rt-dev libgtest-dev nodejs npm"
 packages_package="$packages_deb python3 lintian man-db groff-base gzip libftdi1-2"
 packages_arm64="$packages_arm64_deb python3 qemu-user"
 packages_release="$packages_release_files python3 unzip wine wine64"
@@ -33,11 +33,21 @@ find_root() {
   return 1
 }
 
+# Whether the Debian package $1 is installed, or an installed package stands in for it, as
+# NodeSource's nodejs does for npm: asking apt for the real one would fail on its conflict.
+is_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed" ||
+    dpkg-query -W -f='${Status}|${Provides}\n' 2>/dev/null | awk -F'|' -v want="$1" '
+      $1 ~ /ok installed$/ { n = split($2, names, /, */)
+                             for (i = 1; i <= n; i++) { sub(/ .*/, "", names[i]); if (names[i] == want) found = 1 } }
+      END { exit !found }'
+}
+
 # Prints those of the named Debian packages that are not installed, each once, on one line.
 missing_packages() {
   local package
   for package in "$@"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || echo "$package"
+    is_installed "$package" || echo "$package"
   done | sort -u | xargs
 }
 
