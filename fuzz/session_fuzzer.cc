@@ -10,7 +10,8 @@
 //   - finding the driver: 0xFF means no driver library could be loaded;
 //   - opening: B >= 0xF0 fails with status B - 0xEF;
 //   - writing: B >= 0xE0 returns status (B - 0xE0) % 8 and reports the count
-//     {0, 1, 2, 0xFFFFFFFF}[(B - 0xE0) / 8]; anything else takes the byte.
+//     {0, 1, 2, 0xFFFFFFFF}[(B - 0xE0) / 8]; 0xDF takes the byte and the user stops the tool
+//     (Ctrl-C) while the write is under way; anything else takes the byte.
 #include <sys/types.h>
 
 #include <algorithm>
@@ -26,6 +27,7 @@
 
 #include "console/main_menu.h"
 #include "console/token_reader.h"
+#include "transfer/hand_entry.h"
 #include "transfer/session.h"
 
 namespace brevinmarquest::fuzz {
@@ -40,9 +42,11 @@ constexpr std::string_view success_suffix = " SENT SUCCESSFULLY!";
 // The longest line the tool composes itself: the hand-entry prompt followed by a total line
 // with a 20-digit total. A file name of at most 99 characters may come on top.
 constexpr std::size_t longest_text = hand_prompt.size() + 3 + 20 + total_suffix.size();
-constexpr std::size_t longest_token = 99;
-constexpr std::size_t hand_entry_capacity = 3;
+constexpr std::size_t longest_token = command_capacity - 1;
 constexpr int largest_byte = 255;
+constexpr unsigned char stop_during_write = 0xDF;
+// 128 plus SIGINT's number, as the shell reports a program that SIGINT ended.
+constexpr int stopped_by_sigint = 130;
 
 void require(bool kept, const char* promise) {
   if (kept) return;
@@ -119,6 +123,9 @@ struct world {
   long read_when_output_failed = 0;
   // The line each write's total must appear on, in the order of the writes.
   std::vector<std::string> expected_totals;
+  // The user's stop, once it came.
+  int stop = 0;
+  const session* s = nullptr;
 
   // The next byte of the driver's script; once it runs out the device works.
   unsigned char next_script_byte() {
@@ -162,18 +169,6 @@ void add_part(world& w, std::string_view part) {
   }
 }
 
-// Hand entry converts an entry as a signed decimal up to the first non-digit.
-std::optional<int> typed_value(std::string_view entry) {
-  const bool negative = !entry.empty() && entry[0] == '-';
-  if (!entry.empty() && (negative || entry[0] == '+')) entry.remove_prefix(1);
-  int magnitude = 0;
-  for (; !entry.empty() && entry[0] >= '0' && entry[0] <= '9'; entry.remove_prefix(1)) {
-    magnitude = magnitude * 10 + (entry[0] - '0');
-  }
-  if ((negative && magnitude != 0) || magnitude > largest_byte) return std::nullopt;
-  return magnitude;
-}
-
 std::vector<int> typed_values_of(std::string_view input) {
   std::vector<int> values;
   std::size_t at = 0;
@@ -182,8 +177,9 @@ std::vector<int> typed_values_of(std::string_view input) {
     const std::size_t start = at;
     while (at < input.size() && !is_white_space(input[at])) ++at;
     const std::string_view entry = input.substr(start, at - start);
-    if (entry.empty() || entry.size() > hand_entry_capacity) continue;
-    if (const auto value = typed_value(entry)) values.push_back(*value);
+    if (entry.empty() || entry.size() >= entry_capacity) continue;
+    const int value = entry_value(entry);
+    if (value >= 0 && value <= largest_byte) values.push_back(value);
   }
   return values;
 }
@@ -215,11 +211,24 @@ ssize_t read_file(void* cookie, char* buffer, std::size_t size) {
   return static_cast<ssize_t>(count);
 }
 
+// What the session said for the console output so far: what the console took, then what it
+// still owes.
+std::string said(const world& w) {
+  std::string text = w.printed;
+  std::size_t start = 0;
+  for (const auto& [end, stream] : w.s->console.runs) {
+    if (stream == platform::console_stream::output)
+      text.append(w.s->console.owed, start, end - start);
+    start = end;
+  }
+  return text;
+}
+
 // The dialog prints its verdict on a file before it closes it.
 void check_verdict(const world& w, const opened_file& opening) {
   if (w.output_failed) return;
   const bool reported =
-      last_whole_line(w.printed) == opening.file->name + std::string(success_suffix);
+      last_whole_line(said(w)) == opening.file->name + std::string(success_suffix);
   const bool sent_cleanly = opening.linked && opening.link_sent_all && !opening.read_failed;
   require(reported == sent_cleanly, "a file is reported sent exactly when all of it was sent");
 }
@@ -245,14 +254,15 @@ FILE* open_fake_file(world& w, const char* name) {
   return nullptr;
 }
 
-ssize_t write_output(void* cookie, const char* text, std::size_t size) {
-  world& w = *static_cast<world*>(cookie);
+platform::console_write write_console(world& w, platform::console_stream stream,
+                                      std::string_view text) {
+  if (stream == platform::console_stream::diagnostics) return {text.size(), false, false};
   const std::size_t room = w.output_fails_at.value_or(SIZE_MAX) - w.printed.size();
-  w.printed.append(text, std::min(size, room));
-  if (size <= room) return static_cast<ssize_t>(size);
+  w.printed.append(text.substr(0, room));
+  if (text.size() <= room) return {text.size(), false, false};
   if (!w.output_failed) w.read_when_output_failed = std::ftell(w.input);
   w.output_failed = true;
-  return -1;
+  return {0, false, true};
 }
 
 // The fake driver's calls.
@@ -298,9 +308,11 @@ DeviceStatus write_device(void* handle, void* buffer, std::uint32_t count, std::
   require(link.open && handle == &w.handle_target, "writes come only on an open link");
   require(count == 1, "one byte per write");
   require(!link.failed, "nothing is sent after a failed write");
+  require(!w.stop, "nothing is sent after a stop");
   check_sent_byte(w, bytes[0]);
   const unsigned char choice = w.next_script_byte();
   constexpr std::uint32_t reported_counts[] = {0, 1, 2, UINT32_MAX};
+  if (choice == stop_during_write) w.stop = 2;
   const DeviceStatus status = choice >= 0xE0 ? (choice - 0xE0) & 7 : 0;
   *written = choice >= 0xE0 ? reported_counts[(choice - 0xE0) >> 3] : 1;
   ++link.writes;
@@ -342,11 +354,12 @@ void check_output(const world& w) {
 }
 
 void check_end(const world& w, int status) {
-  require(status == 0 || status == input_ended_status, "the session ends with 0 or 1");
+  require((status == stopped_by_sigint) == (w.stop != 0), "a stop ends the session with 130");
+  require(w.stop || status == 0 || status == input_ended_status, "the session ends with 0 or 1");
   if (status == input_ended_status) {
     require(std::feof(w.input) || w.output_failed, "status 1 means the input or output ended");
   }
-  if (w.output_failed) {
+  if (w.output_failed && !w.stop) {
     require(std::ftell(w.input) == w.read_when_output_failed,
             "nothing more is read once nobody can see the dialogue");
   }
@@ -365,29 +378,23 @@ void play(std::string_view data) {
   w.calls.close = close_device;
   FILE* input = fmemopen(w.input_bytes.data(), w.input_bytes.size(), "rb");
   w.input = input;
-  FILE* output = fopencookie(&w, "w", {nullptr, write_output, nullptr, nullptr});
-  char* diagnostics_text = nullptr;
-  std::size_t diagnostics_size = 0;
-  FILE* diagnostics = open_memstream(&diagnostics_text, &diagnostics_size);
-  require(input && output && diagnostics, "the harness has its streams");
-  const session s{input,
-                  output,
-                  diagnostics,
-                  standard_reading(),
-                  [&w](std::string& why) -> const platform::driver_calls* {
-                    if (w.next_script_byte() != 0xFF) return &w.calls;
-                    why = "no driver in this session";
-                    return nullptr;
-                  },
-                  [&w](const char* name) { return open_fake_file(w, name); },
-                  {}};
+  require(input != nullptr, "the harness has its input");
+  session s;
+  s.input = input;
+  s.write = [&w](platform::console_stream stream, std::string_view text) {
+    return write_console(w, stream, text);
+  };
+  s.driver = [&w](std::string& why) -> const platform::driver_calls* {
+    if (w.next_script_byte() != 0xFF) return &w.calls;
+    why = "no driver in this session";
+    return nullptr;
+  };
+  s.open_file = [&w](const char* name) { return open_fake_file(w, name); };
+  s.stops.requested = [] { return playing->stop; };
+  w.s = &s;
   const int status = main_menu(s);
-  std::fflush(output);
   check_end(w, status);
   std::fclose(input);
-  std::fclose(output);
-  std::fclose(diagnostics);
-  std::free(diagnostics_text);
 }
 
 }  // namespace

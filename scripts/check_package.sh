@@ -12,13 +12,6 @@ folder=build-package
 
 ensure_packages $packages_package
 
-# The command lines of the README's section "From the Debian package", as printed there.
-readme_recipe() {
-  awk '$0 == "### From the Debian package" { on = 1; next }
-       on && /^#/ { exit }
-       on && /^    / { print substr($0, 5) }' README.md
-}
-
 check_package_file() {
   local deb=$1
   python3 tests/check_man_page.py "$folder/doc/brevinmarquest.1" src
@@ -111,7 +104,7 @@ check_nothing_left() {
   return "$leftovers"
 }
 
-recipe=$(readme_recipe)
+recipe=$(readme_commands README.md "### From the Debian package")
 [ -n "$recipe" ] || { echo "README.md has no command under \"From the Debian package\""; exit 1; }
 deb=$(scripts/build-package | tail -n 1)
 check_package_file "$deb"

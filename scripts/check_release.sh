@@ -47,9 +47,7 @@ printf '#!/bin/sh\necho git is not here >&2\nexit 1\n' >"$work/no-git/git"
 chmod +x "$work/no-git/git"
 tar -xzf "$tarball" -C "$work/unpacked-in-another-folder"
 source_tree=$work/unpacked-in-another-folder/$name
-from_source=$(awk '$0 == "### From source" { on = 1; next }
-                   on && /^#/ { exit }
-                   on && /^    cmake (-S|--build) / { print substr($0, 5) }' "$source_tree/README.md")
+from_source=$(readme_commands "$source_tree/README.md" "### From source" | { grep -E '^cmake (-S|--build) ' || true; })
 [ -n "$from_source" ] || { echo "the tarball's README has no cmake step under \"From source\""; exit 1; }
 (
   cd "$source_tree"

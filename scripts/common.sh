@@ -13,10 +13,11 @@ packages_native="$packages_build python3 libgtest-dev binutils strace $packages_
 packages_sanitize=$packages_native
 packages_windows="cmake make python3 g++-mingw-w64-x86-64-posix wine wine64"
 packages_fuzz="cmake make clang libclang-rt-dev"
-packages_lint="cmake clang clang-tidy cppcheck libclang-rt-dev libgtest-dev"
+packages_lint="cmake clang clang-tidy cppcheck libclang-rt-dev libgtest-dev nodejs npm"
 packages_package="$packages_deb python3 lintian man-db groff-base gzip libftdi1-2"
 packages_arm64="$packages_arm64_deb python3 qemu-user"
 packages_release="$packages_release_files python3 unzip wine wine64"
+packages_bench="$packages_build gcc python3 time strace"
 
 # Sets as_root to the words that run a command as root: none for root, sudo for a user who may
 # use it. Otherwise says in one line what to do and fails. sudo asks for a password only where
@@ -32,19 +33,42 @@ find_root() {
   return 1
 }
 
+# Whether the Debian package $1 is installed, or an installed package stands in for it, as
+# NodeSource's nodejs does for npm: asking apt for the real one would fail on its conflict.
+is_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed" ||
+    dpkg-query -W -f='${Status}|${Provides}\n' 2>/dev/null | awk -F'|' -v want="$1" '
+      $1 ~ /ok installed$/ { n = split($2, names, /, */)
+                             for (i = 1; i <= n; i++) { sub(/ .*/, "", names[i]); if (names[i] == want) found = 1 } }
+      END { exit !found }'
+}
+
+# Prints those of the named Debian packages that are not installed, each once, on one line.
+missing_packages() {
+  local package
+  for package in "$@"; do
+    is_installed "$package" || echo "$package"
+  done | sort -u | xargs
+}
+
 # Installs the named Debian packages that are not installed yet.
 ensure_packages() {
   local missing=()
-  local package
-  for package in "$@"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
-  done
+  read -r -a missing <<<"$(missing_packages "$@")"
   [ ${#missing[@]} -eq 0 ] && return 0
   find_root "installing packages" "apt-get install ${missing[*]}" || exit 1
   echo "installing: ${missing[*]}"
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" ||
     { "${as_root[@]}" apt-get update &&
       "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"; }
+}
+
+# Prints the command lines that the README file $1 prints under the heading $2 (the whole heading
+# line), as they stand there, so that the scripts run what a user reads.
+readme_commands() {
+  awk -v heading="$2" '$0 == heading { on = 1; next }
+                       on && /^#/ { exit }
+                       on && /^    / { print substr($0, 5) }' "$1"
 }
 
 # Configures and builds the project into the folder $root/$1, with any further CMake arguments.

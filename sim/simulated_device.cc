@@ -9,8 +9,6 @@
 //   BREVINMARQUEST_SIM_FAIL_STATUS   ... with this status (default 4, an I/O error) ...
 //   BREVINMARQUEST_SIM_FAIL_WRITTEN  ... and reports this many bytes written (default 0)
 //   BREVINMARQUEST_SIM_WRITE_DELAY_US  microseconds each write takes, as a real device does
-//
-// SIM_CALL is the vendor's calling convention, given by the build.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -93,7 +91,7 @@ void receive(const unsigned char* bytes, std::uint32_t count) {
 
 extern "C" {
 
-std::uint32_t SIM_CALL FT_Open(int index, void** handle) {
+std::uint32_t DRIVER_CALL FT_Open(int index, void** handle) {
   configure();
   if (device.config.open_status != ok) {
     log_line("open " + std::to_string(device.config.open_status) + " failed");
@@ -105,7 +103,7 @@ std::uint32_t SIM_CALL FT_Open(int index, void** handle) {
   return ok;
 }
 
-std::uint32_t SIM_CALL FT_Write(void* handle, void* buffer, std::uint32_t count,
+std::uint32_t DRIVER_CALL FT_Write(void* handle, void* buffer, std::uint32_t count,
                                 std::uint32_t* written) {
   *written = 0;
   if (!device.open || handle != &device.handle_target) {
@@ -130,7 +128,7 @@ std::uint32_t SIM_CALL FT_Write(void* handle, void* buffer, std::uint32_t count,
   return ok;
 }
 
-std::uint32_t SIM_CALL FT_Close(void* handle) {
+std::uint32_t DRIVER_CALL FT_Close(void* handle) {
   if (!device.open || handle != &device.handle_target) {
     log_line("close while closed");
     return invalid_handle;

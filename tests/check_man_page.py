@@ -11,9 +11,11 @@ import sys
 
 SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "DIAGNOSTICS", "EXIT STATUS", "FILES", "EXAMPLES",
             "SEE ALSO"]
-# A console text: the first string literal handed to say() for the console output.
-CONSOLE_TEXT = re.compile(r'say\((?:s|link)\.output,\s*"((?:[^"\\]|\\.)*)"')
-PLACEHOLDER = re.compile(r"%(?:\.\*|ll)?[sui]")
+# A console text: the pieces handed to say(), which prints for the console output; a piece that
+# is no string literal stands for a value.
+SAY_CALL = re.compile(r'\bsay\(\w+,((?:"(?:[^"\\]|\\.)*"|[^;"])*)\);')
+LITERAL = re.compile(r'"((?:[^"\\]|\\.)*)"')
+PLACEHOLDER = re.compile(r"%s")
 
 
 def run(command, page):
@@ -28,8 +30,12 @@ def console_texts(source_folder):
         for name in files:
             if name.endswith(".cc") and not name.endswith("_test.cc"):
                 with open(os.path.join(folder, name), encoding="utf-8") as source:
-                    for literal in CONSOLE_TEXT.findall(source.read()):
-                        yield from literal.encode().decode("unicode_escape").split("\n")
+                    for pieces in SAY_CALL.findall(source.read()):
+                        text = "".join(
+                            LITERAL.sub(r"\1", piece) if LITERAL.fullmatch(piece) else "%s"
+                            for piece in re.split(r'("(?:[^"\\]|\\.)*"|\s*,\s*)', pieces)
+                            if piece.strip(" \n,"))
+                        yield from text.encode().decode("unicode_escape").split("\n")
 
 
 def main(page, source_folder):

@@ -8,18 +8,21 @@ A .test file holds cases: each a line "=== title", lines of comment, then sectio
                       "pty": typed on a terminal that is the tool's console, Enter after each
                       line, and stdout is what the terminal shows of both streams, without its
                       control sequences
-  stdout [closed|broken]  exactly what the tool prints (nothing when absent); "closed": the tool
-                      starts with standard output closed; "broken": standard output is a pipe
-                      read only as far as this text goes, then closed (at once when it is empty)
+  stdout [closed|broken|paused]  exactly what the tool prints (nothing when absent); "closed":
+                      the tool starts with standard output closed; "broken": standard output is a
+                      pipe read only as far as this text goes, then closed (at once when it is
+                      empty); "paused": its reader pauses until a second after the last signal
   stderr              exactly the lines the tool writes to standard error, in order
   device [prefix]     decimal byte values the device must receive (none when absent); "prefix":
                       a start of these bytes, but not all of them
   exit                the exit status (0 when absent, below 0 when a signal ended the tool)
-  memory              the most memory the tool may take, in MiB
+  memory              the most memory the tool may take, in MiB (unchecked on Windows, which
+                      tells no child's peak memory)
   env                 NAME=value lines for the simulated device
-  file NAME [fifo|unreadable|shrink N]  decimal byte values of a file in the case's working
-                      folder (a folder when NAME ends with "/"); "fifo": a FIFO fed them once it is
-                      opened; "unreadable": no read permission (the case is skipped as root);
+  file NAME [fifo [open]|unreadable|shrink N]  decimal byte values of a file in the case's
+                      working folder (a folder when NAME ends with "/"); "fifo": a FIFO fed them
+                      once it is opened ("open": its writer then waits for the tool to end);
+                      "unreadable": no read permission (the case is skipped as root);
                       "shrink N": the file is cut to N bytes once the device has a byte
   signal NAME N [MS]  SIGNAME goes to the tool MS milliseconds (50 when not given) after the
                       device has received N bytes; unless it ends the tool, the device's call log
@@ -45,18 +48,14 @@ ended the tool, every open of the device must be closed and no write may come ou
 import argparse
 import contextlib
 import difflib
-import fcntl
 import os
 import re
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
-import termios
 import threading
-import tty
 from functools import partial
 
 MENU = "\nMAIN MENU\n\n   [L]oad .bit to USB\n   [H]and enter bytes to send to USB\n   [Q]uit\n\n"
@@ -184,10 +183,12 @@ def once_received(count, received, ended, delay, action):
             return action()
 
 
-def collect(pipe, sink, limit=1 << 62):
-    """Reads the pipe to its end, or only `limit` bytes and then closes it, breaking it. A pty's
-    end is an error once the tool has closed it."""
-    with contextlib.suppress(OSError):
+def collect(pipe, sink, limit=1 << 62, paused=None):
+    """Reads the pipe to its end, or only `limit` bytes and then closes it, breaking it; first
+    waits for `paused` to be set, if given."""
+    if paused:
+        paused.wait()
+    with contextlib.suppress(OSError):  # a pty's end, once the tool has closed it
         while len(sink) < limit and (data := pipe.read1(min(CHUNK, limit - len(sink)))):
             sink += data
     pipe.close()
@@ -201,6 +202,7 @@ def shown(text):
 def open_console():
     """A pty whose terminal passes every key through but Ctrl-C, which becomes SIGINT, as a
     console's does: its two ends."""
+    import fcntl, struct, termios, tty
     leader, follower = os.openpty()
     # Wide enough that no line of the tool's is wrapped.
     fcntl.ioctl(follower, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 250, 0, 0))
@@ -211,17 +213,25 @@ def open_console():
     return leader, follower
 
 
+def make_controlling_terminal():
+    import fcntl, termios
+    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+
 def touch(path):
     open(path, "w").close()
 
 
-def signal_tool(process, wrapped, number):
-    """Sends the signal to the tool, beneath its wrapper if it has one."""
+def signal_tool(process, wrapped, number, resumed=None):
+    """Sends the signal to the tool, beneath its wrapper if it has one; then sets `resumed` a
+    second later."""
     pid = process.pid
     if wrapped:
         with open(f"/proc/{pid}/task/{pid}/children") as children:
             pid = int(children.read().split()[0])
     os.kill(pid, number)
+    if resumed:
+        threading.Timer(1, resumed.set).start()
 
 
 def run_tool(args, sections, folder, env, received, unprivileged=False):
@@ -244,10 +254,11 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     in_words, in_lines = section(sections, "stdin")
     console = open_console() if "pty" in in_words else None
     stream = console[1] if console else subprocess.PIPE
-    options = dict(cwd=folder, env=env, stdin=stream, stdout=stream, stderr=stream,
-                   restore_signals=signal.SIGPIPE not in ignored, start_new_session=bool(console),
-                   preexec_fn=partial(fcntl.ioctl, 0, termios.TIOCSCTTY) if console
-                   else prepare_child)
+    options = dict(cwd=folder, env=env, stdin=stream, stdout=stream, stderr=stream)
+    if console:
+        options.update(start_new_session=True, preexec_fn=make_controlling_terminal)
+    elif os.name == "posix":
+        options.update(restore_signals=signal.SIGPIPE not in ignored, preexec_fn=prepare_child)
     tool = args.tool
     if unprivileged and os.getuid() == 0:
         # Root ignores file modes; nobody does not. Nobody may not reach the build folder (a
@@ -266,7 +277,10 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     ended = threading.Event()
     stdout, stderr = bytearray(), bytearray()
     files = [(path_of(folder, w[0]), w[1:], lines) for w, lines in sections.get("file", [])]
-    fifos = [(path, byte_values(lines)) for path, rest, lines in files if rest == ["fifo"]]
+    fifos = [(path, byte_values(lines), "open" in rest and ended)
+             for path, rest, lines in files if rest[:1] == ["fifo"]]
+    # The reader of a paused output goes on a second after the last signal.
+    resumed = threading.Event() if "paused" in out_words else None
     if console:
         os.close(console[1])
         typed = (piece.replace(b"\n", b"\r") for piece in text_pieces(in_lines))
@@ -275,26 +289,33 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
         ctrl_c = partial(os.write, console[0], b"\x03")
     else:
         jobs = [(feed, process.stdin, text_pieces(in_lines), "open" in in_words and ended),
-                (collect, process.stderr, stderr), (collect, process.stdout, stdout, limit)]
+                (collect, process.stderr, stderr), (collect, process.stdout, stdout, limit, resumed)]
         ctrl_c = partial(touch, os.path.join(folder, CTRL_C_TRIGGER))
-    jobs += [(feed, path, [data]) for path, data in fifos]
+    jobs += [(feed, path, [data], held) for path, data, held in fifos]
     jobs += [(once_received, 1, received, ended, 0, partial(os.truncate, path, int(rest[1])))
              for path, rest, _ in files if rest[:1] == ["shrink"]]
+    sent = [(number, rest) for number, rest in signals if rest != ["ignored"]]
     jobs += [(once_received, int(rest[0]), received, ended, int((rest[1:] or [50])[0]) / 1000,
-              ctrl_c if (console or launcher) and number == signal.SIGINT
-              else partial(signal_tool, process, bool(wrapper), number))
-             for number, rest in signals if rest != ["ignored"]]
+              ctrl_c if (console or launcher) and number == signal.SIGINT else
+              partial(signal_tool, process, bool(wrapper), number, resumed if n == len(sent) else None))
+             for n, (number, rest) in enumerate(sent, 1)]
     threads = [threading.Thread(target=job[0], args=job[1:], daemon=True) for job in jobs]
     for thread in threads:
         thread.start()
     timer = threading.Timer(args.timeout, process.kill)
     timer.start()
-    _, status, usage = os.wait4(process.pid, 0)
-    process.returncode = os.waitstatus_to_exitcode(status)
+    if hasattr(os, "wait4"):
+        _, status, usage = os.wait4(process.pid, 0)
+        process.returncode, peak_kib = os.waitstatus_to_exitcode(status), usage.ru_maxrss
+    else:
+        process.wait()
+        peak_kib = None
     in_time = timer.is_alive()
     timer.cancel()
     ended.set()
-    for path, _ in fifos:
+    if resumed:
+        resumed.set()
+    for path, *_ in fifos:
         # Lets a writer still waiting for a reader go: the tool never opened the FIFO.
         os.close(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
     for thread in threads:
@@ -302,7 +323,7 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     if in_time:  # a Windows tool's line ends are taken as line breaks
         texts = [(shown if console else str)(data.decode("latin-1")).replace(
                      "\r\n", "\n" if args.crlf else "\r\n") for data in (stdout, stderr)]
-        return *texts, process.returncode, usage.ru_maxrss
+        return *texts, process.returncode, peak_kib
 
 
 def run_case(sections, args):
@@ -311,7 +332,7 @@ def run_case(sections, args):
             path = path_of(folder, name)
             if name.endswith("/"):
                 os.mkdir(path)
-            elif rest == ["fifo"]:
+            elif rest[:1] == ["fifo"]:
                 os.mkfifo(path)
             else:
                 with open(path, "wb") as out:
@@ -352,7 +373,7 @@ def run_case(sections, args):
         if returncode != want_status:
             problems.append(f"exit status {returncode}, expected {want_status}")
         memory = section(sections, "memory")[1]
-        if memory and peak_kib > int(memory[0]) * 1024:
+        if memory and peak_kib is not None and peak_kib > int(memory[0]) * 1024:
             problems.append(f"peak memory {peak_kib // 1024} MiB, over {memory[0]}")
         if bench and bench.log != section(sections, "usb")[1]:
             problems.append("the chips saw:\n" + "\n".join(bench.log))
@@ -381,7 +402,7 @@ def main():
         for title, sections in parse(path):
             wrapper = " ".join(section(sections, "wrapper")[1]).split()
             unreadable = any("unreadable" in words for words, _ in sections.get("file", []))
-            if (os.geteuid() == 0 and unreadable) or (wrapper and not shutil.which(wrapper[0])):
+            if (unreadable and os.name == "posix" and os.geteuid() == 0) or (wrapper and not shutil.which(wrapper[0])):
                 skipped += 1
             elif problems := run_case(sections, args):
                 failed += 1

@@ -2,21 +2,18 @@
 #include <cstdio>
 
 #include "console/main_menu.h"
-#include "console/token_reader.h"
 #include "platform/driver_library.h"
 #include "platform/system.h"
 
 int main() {
   namespace bm = brevinmarquest;
-  bm::session console{};
-  console.input = stdin;
-  console.output = stdout;
-  console.diagnostics = stderr;
-  console.reading = bm::standard_reading();
-  console.driver = bm::platform::load_driver;
-  console.open_file = [](const char* name) { return std::fopen(name, "rb"); };
-  console.stops.arm = bm::platform::arm_stop_signals;
-  console.stops.disarm = bm::platform::disarm_stop_signals;
-  console.stops.requested = bm::platform::stop_signal;
-  return bm::main_menu(console);
+  bm::session s;
+  s.input = stdin;
+  s.write = bm::platform::write_console;
+  s.driver = bm::platform::load_driver;
+  s.open_file = [](const char* name) { return std::fopen(name, "rb"); };
+  s.stops.arm = bm::platform::arm_stop_signals;
+  s.stops.disarm = bm::platform::disarm_stop_signals;
+  s.stops.requested = bm::platform::stop_signal;
+  return bm::main_menu(s);
 }

@@ -6,33 +6,41 @@
 namespace brevinmarquest {
 namespace {
 
-constexpr std::size_t command_capacity = 100;
+// A stop during a transfer ends the tool with this plus the signal's number, as the shell
+// reports a program that the signal ended.
+constexpr int stopped_status_base = 128;
 
-}  // namespace
-
-int main_menu(const session& s) {
-  say(s.output, "****************\n*Brevinmarquest*\n****************\n\n");
+int run_menu(const session& s) {
+  say(s, "****************\n*Brevinmarquest*\n****************\n\n");
   char buffer[command_capacity];
   for (;;) {
-    say(s.output,
+    say(s,
         "\nMAIN MENU\n\n"
         "   [L]oad .bit to USB\n"
         "   [H]and enter bytes to send to USB\n"
         "   [Q]uit\n\n");
     const token command = next_token(s, buffer, sizeof buffer);
     if (command.status == token_status::end_of_input) return input_ended_status;
-    if (is_command(s, command, "L")) {
+    if (token_is(command, "L")) {
       load_bit_file(s);
-    } else if (is_command(s, command, "H")) {
+    } else if (token_is(command, "H")) {
       hand_entry(s);
-    } else if (is_command(s, command, "Q")) {
+    } else if (token_is(command, "Q")) {
       return 0;
     } else {
-      say(s.output, "Unrecognized Input (Must be capitalized)\n");
+      say(s, "Unrecognized Input (Must be capitalized)\n");
     }
     // The transfer has closed the device; the tool ends as the signal asked, but cleanly.
     if (const int signal_number = s.stops.requested()) return stopped_status_base + signal_number;
   }
+}
+
+}  // namespace
+
+int main_menu(const session& s) {
+  const int status = run_menu(s);
+  show_all(s);
+  return status;
 }
 
 }  // namespace brevinmarquest

@@ -8,10 +8,6 @@ namespace brevinmarquest {
 // session did not run to the end it planned.
 constexpr int input_ended_status = 1;
 
-// A stop during a transfer ends the tool with this plus the signal's number, as the shell
-// reports a program that the signal ended.
-constexpr int stopped_status_base = 128;
-
 // Prints the banner once, then runs the main menu until "Q" (status 0), the end of input (1) or
 // a stop during a transfer (128 plus the signal's number).
 int main_menu(const session& s);

@@ -1,5 +1,7 @@
 #include "console/token_reader.h"
 
+#include "platform/system.h"
+
 namespace brevinmarquest {
 namespace {
 
@@ -11,12 +13,12 @@ bool is_white_space(int c) {
 }  // namespace
 
 token read_token(std::FILE* input, char* buffer, std::size_t capacity) {
-  int c = std::getc(input);
-  while (is_white_space(c)) c = std::getc(input);
+  int c = platform::read_input(input);
+  while (is_white_space(c)) c = platform::read_input(input);
   if (c == EOF) return {token_status::end_of_input, {}};
   std::size_t length = 0;
   bool fits = true;
-  for (; c != EOF && !is_white_space(c); c = std::getc(input)) {
+  for (; c != EOF && !is_white_space(c); c = platform::read_input(input)) {
     if (length + 1 < capacity) {
       buffer[length++] = static_cast<char>(c);
     } else {
@@ -32,8 +34,8 @@ token read_token(std::FILE* input, char* buffer, std::size_t capacity) {
   return {token_status::read, std::string_view(buffer, length)};
 }
 
-bool token_is(std::string_view text, const char* word) { return text == word; }
-
-console_reading standard_reading() { return {read_token, token_is}; }
+bool token_is(const token& t, const char* word) {
+  return t.status == token_status::read && t.text == word;
+}
 
 }  // namespace brevinmarquest

@@ -1,12 +1,28 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 
-#include "transfer/session.h"
-
 namespace brevinmarquest {
+
+enum class token_status : std::uint8_t {
+  read,          // a whole token was read
+  too_long,      // a token was consumed whole but did not fit; it counts as one failed read
+  end_of_input,  // no token came before the input ended
+};
+
+struct token {
+  token_status status;
+  // The token as read, NUL bytes included; empty unless status is read.
+  std::string_view text;
+};
+
+// The capacities of the dialogues' token buffers, the terminator counted: a menu command or a
+// file name holds up to 99 characters, a hand-entered value up to 3.
+constexpr std::size_t command_capacity = 100;
+constexpr std::size_t entry_capacity = 4;
 
 // Reads one whitespace-delimited token from `input` into `buffer`, zero-terminated; `capacity`
 // counts the terminator. Leading white space, line breaks included, is skipped; the white space
@@ -14,10 +30,8 @@ namespace brevinmarquest {
 // consumed whole and discarded, never cut short, so memory stays bounded however long it is.
 token read_token(std::FILE* input, char* buffer, std::size_t capacity);
 
-// True exactly when `text` is the command `word`: case counts and nothing may follow.
-bool token_is(std::string_view text, const char* word);
-
-// The pair of routines above, as the dialogues take them.
-console_reading standard_reading();
+// True exactly when `t` was read whole and is the command `word`: case counts and nothing may
+// follow.
+bool token_is(const token& t, const char* word);
 
 }  // namespace brevinmarquest

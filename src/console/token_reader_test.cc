@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/load_bit_file.h"
+#include "transfer/session.h"
 
 namespace brevinmarquest {
 namespace {
@@ -54,7 +54,7 @@ TEST(ReadToken, ConsumesAnOverLongTokenWholeAsOneFailedRead) {
 TEST(ReadToken, KeepsNulAsAnOrdinaryCharacter) {
   const std::string nul_l("L\0", 2);
   EXPECT_EQ(tokens_of(nul_l + " Q", 100), (std::vector<std::string>{nul_l, "Q"}));
-  EXPECT_FALSE(token_is(nul_l, "L"));
+  EXPECT_FALSE(token_is({token_status::read, nul_l}, "L"));
 }
 
 TEST(ReadToken, LeavesTheWhiteSpaceAfterATokenUnread) {
@@ -65,10 +65,11 @@ TEST(ReadToken, LeavesTheWhiteSpaceAfterATokenUnread) {
 }
 
 TEST(TokenIs, MatchesOnlyTheWholeCapitalLetter) {
-  EXPECT_TRUE(token_is("L", "L"));
+  EXPECT_TRUE(token_is({token_status::read, "L"}, "L"));
   for (const char* other : {"l", "LOAD", "L1", "", "Q", " L"}) {
-    EXPECT_FALSE(token_is(other, "L")) << other;
+    EXPECT_FALSE(token_is({token_status::read, other}, "L")) << other;
   }
+  EXPECT_FALSE(token_is({token_status::too_long, "L"}, "L"));
 }
 
 }  // namespace

@@ -4,6 +4,13 @@
 
 #include <cstdint>
 
+// The calling convention of the vendor's library, which every driver call takes on.
+#if defined(_WIN32)
+#define DRIVER_CALL __stdcall
+#else
+#define DRIVER_CALL
+#endif
+
 namespace brevinmarquest::platform {
 
 // What every driver call returns: 0 is success, anything else a failure code that is shown to

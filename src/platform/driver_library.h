@@ -25,7 +25,7 @@ struct driver_calls {
   library_kind kind = library_kind::vendor;
   // Why a library preferred to this one was passed over; empty when none was.
   std::string passed_over;
-  // The library's own words on why the last open failed; null when the library has none.
+  // The library's own words on why its last open or write failed; null when it has none.
   std::string (*last_words)() = nullptr;
 };
 

@@ -19,10 +19,15 @@ struct module_closer {
 };
 using module_ptr = std::unique_ptr<void, module_closer>;
 
+// The loader's words on its last failure. dlsym can fail without any: a symbol may be null.
+std::string loader_words() {
+  const char* words = dlerror();
+  return words ? words : "";
+}
+
 module_ptr load(const char* file, std::string& why) {
   module_ptr module(dlopen(file, RTLD_NOW | RTLD_LOCAL));
-  // dlerror has the reason whenever dlopen or dlsym fails.
-  if (!module) why = load_failure(file, dlerror());
+  if (!module) why = load_failure(file, loader_words());
   return module;
 }
 
@@ -30,7 +35,7 @@ template <typename Function>
 bool bind(void* module, const char* file, const char* name, Function& function, std::string& why) {
   void* address = dlsym(module, name);
   if (!address) {
-    why = std::string(file) + " lacks " + name + ": " + dlerror();
+    why = std::string(file) + " lacks " + name + ": " + loader_words();
     return false;
   }
   function = reinterpret_cast<Function>(address);
@@ -46,18 +51,17 @@ bool load_vendor(module_ptr& module, driver_calls& calls, std::string& why) {
          bind(module.get(), file, "FT_Close", calls.close, why);
 }
 
+// Each libftdi function is bound into the field of its own name.
+#define BIND_LIBFTDI(name) bind(module.get(), file, #name, libftdi.name, why)
+
 bool load_libftdi(module_ptr& module, libftdi_functions& libftdi, driver_calls& calls,
                   std::string& why) {
   const char* file = BREVINMARQUEST_LIBFTDI_LIBRARY;
   module = load(file, why);
-  if (!module || !bind(module.get(), file, "ftdi_new", libftdi.new_context, why) ||
-      !bind(module.get(), file, "ftdi_free", libftdi.free_context, why) ||
-      !bind(module.get(), file, "ftdi_usb_find_all", libftdi.find_all, why) ||
-      !bind(module.get(), file, "ftdi_list_free", libftdi.free_list, why) ||
-      !bind(module.get(), file, "ftdi_usb_open_dev", libftdi.open_device, why) ||
-      !bind(module.get(), file, "ftdi_usb_close", libftdi.close_device, why) ||
-      !bind(module.get(), file, "ftdi_write_data", libftdi.write_data, why) ||
-      !bind(module.get(), file, "ftdi_get_error_string", libftdi.error_string, why)) {
+  if (!module || !BIND_LIBFTDI(ftdi_new) || !BIND_LIBFTDI(ftdi_free) ||
+      !BIND_LIBFTDI(ftdi_usb_find_all) || !BIND_LIBFTDI(ftdi_list_free) ||
+      !BIND_LIBFTDI(ftdi_usb_open_dev) || !BIND_LIBFTDI(ftdi_usb_close) ||
+      !BIND_LIBFTDI(ftdi_write_data) || !BIND_LIBFTDI(ftdi_get_error_string)) {
     return false;
   }
   calls = libftdi_calls(libftdi);

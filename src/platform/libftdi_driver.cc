@@ -11,37 +11,35 @@ std::string last_error;  // NOLINT(cert-err58-cpp): an empty string cannot throw
 
 ftdi_context* context_of(void* handle) { return static_cast<ftdi_context*>(handle); }
 
-DeviceStatus open_first_listed(ftdi_context* context) {
-  ftdi_device_list* list = nullptr;
-  const int found = libftdi->find_all(context, &list, usual_ids, usual_ids);
-  DeviceStatus status = device_status::ok;
-  if (found < 0) {
-    status = device_status::other_error;
-  } else if (found == 0) {
-    status = device_status::device_not_found;
-  } else if (libftdi->open_device(context, list->dev) < 0) {
-    status = device_status::device_not_opened;
-  }
-  libftdi->free_list(&list);
-  return status;
+// Keeps libftdi's words on the context's last error, to be shown with the failure.
+void keep_words(ftdi_context* context) {
+  const char* words = libftdi->ftdi_get_error_string(context);
+  last_error = words ? words : "";
 }
 
+// Lists the devices with FTDI's usual IDs and opens the first, as device 0.
 DeviceStatus DRIVER_CALL libftdi_open(std::int32_t /*index*/, void** handle) {
   last_error.clear();
-  ftdi_context* context = libftdi->new_context();
+  ftdi_context* context = libftdi->ftdi_new();
   if (!context) {
     last_error = "ftdi_new failed";
     return device_status::other_error;
   }
-  const DeviceStatus status = open_first_listed(context);
-  if (status != device_status::ok) {
-    const char* words = libftdi->error_string(context);
-    last_error = words ? words : "";
-    libftdi->free_context(context);
-    return status;
+  ftdi_device_list* list = nullptr;
+  const int found = libftdi->ftdi_usb_find_all(context, &list, usual_ids, usual_ids);
+  DeviceStatus status = found < 0 ? device_status::other_error : device_status::device_not_found;
+  if (found > 0) {
+    const bool opened = libftdi->ftdi_usb_open_dev(context, list->dev) == 0;
+    status = opened ? device_status::ok : device_status::device_not_opened;
   }
-  *handle = context;
-  return device_status::ok;
+  libftdi->ftdi_list_free(&list);
+  if (status == device_status::ok) {
+    *handle = context;
+  } else {
+    keep_words(context);
+    libftdi->ftdi_free(context);
+  }
+  return status;
 }
 
 // The tool writes one byte at a time, so a count never nears libftdi's int.
@@ -49,14 +47,16 @@ DeviceStatus DRIVER_CALL libftdi_write(void* handle, void* bytes, std::uint32_t 
                                        std::uint32_t* written) {
   const int size = static_cast<int>(count);
   const int result =
-      libftdi->write_data(context_of(handle), static_cast<const unsigned char*>(bytes), size);
+      libftdi->ftdi_write_data(context_of(handle), static_cast<const unsigned char*>(bytes), size);
   *written = result > 0 ? static_cast<std::uint32_t>(result) : 0;
-  return *written == count ? device_status::ok : device_status::io_error;
+  if (*written == count) return device_status::ok;
+  keep_words(context_of(handle));
+  return device_status::io_error;
 }
 
 DeviceStatus DRIVER_CALL libftdi_close(void* handle) {
-  const int result = libftdi->close_device(context_of(handle));
-  libftdi->free_context(context_of(handle));
+  const int result = libftdi->ftdi_usb_close(context_of(handle));
+  libftdi->ftdi_free(context_of(handle));
   return result < 0 ? device_status::other_error : device_status::ok;
 }
 

@@ -84,8 +84,18 @@ class LibftdiDriver : public ::testing::Test {
     EXPECT_EQ(fake.lists_alive, 0);
   }
 
-  libftdi_functions functions{fake_new,  fake_free,  fake_find_all, fake_free_list,
-                              fake_open, fake_close, fake_write,    fake_error};
+  libftdi_functions functions = [] {
+    libftdi_functions f{};
+    f.ftdi_new = fake_new;
+    f.ftdi_free = fake_free;
+    f.ftdi_usb_find_all = fake_find_all;
+    f.ftdi_list_free = fake_free_list;
+    f.ftdi_usb_open_dev = fake_open;
+    f.ftdi_usb_close = fake_close;
+    f.ftdi_write_data = fake_write;
+    f.ftdi_get_error_string = fake_error;
+    return f;
+  }();
   driver_calls calls = libftdi_calls(functions);
   void* handle = nullptr;
 

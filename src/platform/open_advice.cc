@@ -1,5 +1,7 @@
 #include "platform/open_advice.h"
 
+#include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -22,52 +24,63 @@ struct advice_row {
 using device_status::device_not_found;
 using device_status::device_not_opened;
 using device_status::no_driver_library;
-using system = system_kind;
-using library = library_kind;
+constexpr system_kind on_linux = system_kind::linux_system;
+constexpr system_kind on_macos = system_kind::macos;
+constexpr system_kind on_windows = system_kind::windows;
+constexpr library_kind vendor = library_kind::vendor;
+constexpr library_kind libftdi = library_kind::libftdi;
 constexpr auto any_library = std::nullopt;
 
 const advice_row advice_table[] = {
-    {system::linux_system, library::vendor, device_not_found,
+    {on_linux, vendor, device_not_found,
      "no device found: none is plugged in, ftdi_sio holds it, or you lack permission on it",
-     "plug the device in, run sudo rmmod ftdi_sio, and {rule}; see man brevinmarquest"},
-    {system::linux_system, library::vendor, device_not_opened,
+     "plug the device in, run sudo rmmod ftdi_sio, and {rule}"},
+    {on_linux, vendor, device_not_opened,
      "found but not opened: another program or ftdi_sio holds it, or you lack permission on it",
-     "close the other program, run sudo rmmod ftdi_sio, and {rule}; see man brevinmarquest"},
+     "close the other program, run sudo rmmod ftdi_sio, and {rule}"},
     // Listing needs no permission: a device that lsusb shows but libftdi1 does not list has a
     // product ID the tool does not look for.
-    {system::linux_system, library::libftdi, device_not_found,
+    {on_linux, libftdi, device_not_found,
      "no device with FTDI's usual IDs (0403 with 6001, 6010, 6011, 6014 or 6015) is listed",
      "plug the device in; if lsusb shows it as 0403 with another product ID, libftdi1 does not "
-     "list it for the tool; see man brevinmarquest"},
-    {system::linux_system, library::libftdi, device_not_opened,
-     "you lack permission on it, or another program holds it",
-     "{rule}, and close any program that uses the device; see man brevinmarquest"},
-    {system::linux_system, any_library, no_driver_library, "",
-     "on Debian and Ubuntu run sudo apt install libftdi1-2, or install FTDI's D2XX library; see "
-     "man brevinmarquest"},
-    {system::macos, any_library, device_not_found,
+     "list it for the tool"},
+    {on_linux, libftdi, device_not_opened, "you lack permission on it, or another program holds it",
+     "{rule}, and close any program that uses the device"},
+    {on_linux, any_library, no_driver_library, "",
+     "on Debian and Ubuntu run sudo apt install libftdi1-2, or install FTDI's D2XX library"},
+    {on_macos, any_library, device_not_found,
      "no device found: none is plugged in, or Apple's serial driver holds it",
      "plug the device in, and keep Apple's serial driver off it as FTDI's D2XX guide for macOS "
-     "says; see man brevinmarquest"},
-    {system::macos, any_library, device_not_opened,
+     "says"},
+    {on_macos, any_library, device_not_opened,
      "the device was found but could not be opened: another program or Apple's serial driver "
      "holds it",
      "close the other program, and keep Apple's serial driver off the device as FTDI's D2XX "
-     "guide for macOS says; see man brevinmarquest"},
-    {system::macos, any_library, no_driver_library, "",
+     "guide for macOS says"},
+    {on_macos, any_library, no_driver_library, "",
      "run brew install libftdi and start the tool with "
-     "DYLD_FALLBACK_LIBRARY_PATH=/opt/homebrew/lib, or install FTDI's D2XX library; see man "
-     "brevinmarquest"},
-    {system::windows, any_library, device_not_found,
+     "DYLD_FALLBACK_LIBRARY_PATH=/opt/homebrew/lib, or install FTDI's D2XX library"},
+    {on_windows, any_library, device_not_found,
      "no device found: none is plugged in, or FTDI's driver is not installed for it",
      "plug the device in; if it is plugged in, install FTDI's D2XX driver for it and plug it in "
-     "again; see the README"},
-    {system::windows, any_library, device_not_opened,
+     "again"},
+    {on_windows, any_library, device_not_opened,
      "the device was found but could not be opened: another program uses it",
-     "close that program, or unplug the device and plug it in again; see the README"},
-    {system::windows, any_library, no_driver_library, "",
-     "install FTDI's D2XX driver package (the CDM driver) from FTDI's website; see the README"},
+     "close that program, or unplug the device and plug it in again"},
+    {on_windows, any_library, no_driver_library, "",
+     "install FTDI's D2XX driver package (the CDM driver) from FTDI's website"},
 };
+
+// The vendor's status codes in order, each named as FTDI's D2XX guide names it.
+// clang-format off
+constexpr const char* vendor_status_words[] = {
+    "ok", "invalid handle", "device not found", "device not opened", "I/O error",
+    "insufficient resources", "invalid parameter", "invalid baud rate",
+    "device not opened for erase", "device not opened for write", "failed to write device",
+    "EEPROM read failed", "EEPROM write failed", "EEPROM erase failed", "EEPROM not present",
+    "EEPROM not programmed", "invalid arguments", "not supported", "other error",
+    "device list not ready"};
+// clang-format on
 
 // An installed tool has its rule on the machine; what is left is to be among those it lets in,
 // once it lies where udev reads it.
@@ -85,15 +98,28 @@ std::string rule_step(const udev_rule& rule) {
 
 }  // namespace
 
-udev_rule udev_rule_for(const std::string& program) {
+udev_rule udev_rule_for(const std::string& program, bool (*present)(const std::string& path)) {
   const std::size_t bin = program.rfind("/bin/");
-  if (bin == std::string::npos || program.find('/', bin + 5) != std::string::npos) {
+  const bool installed =
+      bin != std::string::npos && program.find('/', bin + 5) == std::string::npos;
+  const std::string prefix = installed ? program.substr(0, bin) : "";
+  const std::string path = prefix + "/lib/udev/rules.d/60-brevinmarquest.rules";
+  if (!installed || !present(path)) {
     return {udev_rule::place::source_tree, "udev/60-brevinmarquest.rules"};
   }
-  const std::string prefix = program.substr(0, bin);
   const bool read = prefix == "/usr" || prefix == "/usr/local" || prefix.empty();
-  return {read ? udev_rule::place::read_by_udev : udev_rule::place::unread_prefix,
-          prefix + "/lib/udev/rules.d/60-brevinmarquest.rules"};
+  return {read ? udev_rule::place::read_by_udev : udev_rule::place::unread_prefix, path};
+}
+
+bool rule_readable(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file) std::fclose(file);
+  return file != nullptr;
+}
+
+const char* status_words(DeviceStatus status) {
+  if (status < std::size(vendor_status_words)) return vendor_status_words[status];
+  return status == device_status::no_driver_library ? "no driver library" : "unknown code";
 }
 
 open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,
@@ -105,7 +131,9 @@ open_advice advice_for(system_kind system, library_kind kind, DeviceStatus statu
     std::string fix = row.fix;
     const std::size_t at = fix.find(rule_marker);
     if (at != std::string::npos) fix.replace(at, rule_marker.size(), rule_step(rule));
-    return {row.causes, fix};
+    // Windows has no manual page; the README is beside the tool there.
+    return {row.causes,
+            fix + (system == on_windows ? "; see the README" : "; see man brevinmarquest")};
   }
   return {};
 }

@@ -6,10 +6,9 @@
 #include <string>
 
 #include "platform/driver_library.h"
+#include "platform/system.h"
 
 namespace brevinmarquest::platform {
-
-enum class system_kind : std::uint8_t { linux_system, macos, windows };
 
 // The udev rule that lets users at the machine reach the device, as this copy of the tool finds
 // it, which decides what the user still has to do about it.
@@ -24,8 +23,12 @@ struct udev_rule {
 };
 
 // The rule for a tool at `program`: an installed tool, one in a folder named bin, has the rule
-// its install put beside it; one run from a build, the source tree's.
-udev_rule udev_rule_for(const std::string& program);
+// its install put beside it, where `present` finds it; a tool run from a build or copied
+// elsewhere, the source tree's.
+udev_rule udev_rule_for(const std::string& program, bool (*present)(const std::string& path));
+
+// Whether the file at `path` can be read, as udev must read a rule.
+bool rule_readable(const std::string& path);
 
 struct open_advice {
   // The likely causes in a few words; empty when nothing is known beyond the status.
@@ -33,6 +36,9 @@ struct open_advice {
   // What to do, on one line; empty when there is nothing to suggest.
   std::string fix;
 };
+
+// What a status means, in the words of the vendor's names for its codes.
+const char* status_words(DeviceStatus status);
 
 // The advice for an open through a library of `kind` on `system` that failed with `status`.
 open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,

@@ -56,10 +56,14 @@ TEST(OpenAdvice, EachFixNamesWhatToDo) {
       {on_linux, 3, "/usr/local/bin/brevinmarquest", "(the udev rule /usr/local/lib/udev/rules.d/"},
       {on_linux, 3, "/bin/brevinmarquest", "rule /lib/udev/rules.d/60-brevinmarquest.rules lets"},
       {on_linux, 3, "/opt/b/bin/brevinmarquest", "copy the udev rule /opt/b/lib/udev/rules.d/60-"},
+      // A tool copied into a bin folder without its rule.
+      {on_linux, 3, "/copied/bin/brevinmarquest", "install the udev rule udev/60-brevinmarquest."},
   };
+  const auto present = [](const std::string& path) { return path.rfind("/copied/", 0) != 0; };
   for (const auto& c : cases) {
     const std::string fix =
-        advice_for(c.system, library_kind::libftdi, c.status, udev_rule_for(c.program)).fix;
+        advice_for(c.system, library_kind::libftdi, c.status, udev_rule_for(c.program, present))
+            .fix;
     EXPECT_NE(fix.find(c.words), std::string::npos) << fix;
   }
 }

@@ -5,18 +5,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
-
-#include "platform/open_advice.h"
 
 namespace brevinmarquest::platform {
 
+enum class system_kind : std::uint8_t { linux_system, macos, windows };
+
 system_kind running_system();
 
-// The udev rule for this copy of the tool, decided by where the tool runs, never by what lies on
-// the machine, so the advice is the same on every machine: an installed tool (one in a folder
-// named bin) names the rule its install put beside it, one run from a build the source tree's.
-udev_rule this_udev_rule();
+// The file of this copy of the tool, where the system tells it; empty elsewhere.
+std::string tool_path();
 
 // From here until disarm_stop_signals, the user's stop (Ctrl-C, or SIGTERM) only sets a flag and
 // ends standard input, so that a transfer can finish its write and close the device however

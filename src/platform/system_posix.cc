@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <iterator>
 #include <string>
 
 #include "platform/system.h"
@@ -18,8 +17,6 @@ namespace {
 volatile std::sig_atomic_t stop_requested = 0;
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM};
-struct sigaction previous_actions[std::size(stop_signals)];
-bool armed[std::size(stop_signals)];
 
 // The read end of a pipe whose write end is closed: reading it finds the end of input at once.
 int ended_input = -1;
@@ -45,11 +42,11 @@ system_kind running_system() {
 #endif
 }
 
-// The tool's own path is asked of /proc, where the system says; elsewhere it counts as a build.
-udev_rule this_udev_rule() {
+// Linux says it in /proc; elsewhere the tool counts as a build.
+std::string tool_path() {
   char path[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  return udev_rule_for(std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0));
+  return std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
 // Without SA_RESTART a read or write under way at a prompt returns; SA_RESETHAND lets a second
@@ -64,17 +61,21 @@ void arm_stop_signals() {
   action.sa_handler = note_stop;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESETHAND;
-  for (std::size_t i = 0; i < std::size(stop_signals); ++i) {
-    sigaction(stop_signals[i], nullptr, &previous_actions[i]);
-    armed[i] = previous_actions[i].sa_handler != SIG_IGN;
-    if (armed[i]) sigaction(stop_signals[i], &action, nullptr);
+  // A stop that the system was told to ignore stays ignored.
+  for (const int signal_number : stop_signals) {
+    struct sigaction previous {};
+    sigaction(signal_number, nullptr, &previous);
+    if (previous.sa_handler != SIG_IGN) sigaction(signal_number, &action, nullptr);
   }
 }
 
+// A handler still in place was never called: the tool set none other, so the system's default
+// comes back.
 void disarm_stop_signals() {
-  for (std::size_t i = 0; i < std::size(stop_signals); ++i) {
-    if (armed[i]) sigaction(stop_signals[i], &previous_actions[i], nullptr);
-    armed[i] = false;
+  for (const int signal_number : stop_signals) {
+    struct sigaction current {};
+    sigaction(signal_number, nullptr, &current);
+    if (current.sa_handler == note_stop) std::signal(signal_number, SIG_DFL);
   }
 }
 

@@ -144,7 +144,7 @@ int next_from_pipe(HANDLE pipe) {
 
 system_kind running_system() { return system_kind::windows; }
 
-udev_rule this_udev_rule() { return {udev_rule::place::source_tree, ""}; }
+std::string tool_path() { return ""; }
 
 void arm_stop_signals() {
   if (!main_thread) {

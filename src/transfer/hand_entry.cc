@@ -5,7 +5,6 @@
 namespace brevinmarquest {
 namespace {
 
-constexpr std::size_t entry_capacity = 4;
 constexpr int largest_byte = 255;
 
 }  // namespace
@@ -21,26 +20,26 @@ int entry_value(std::string_view entry) {
 }
 
 void hand_entry(const session& s) {
-  usb_link link;
-  if (!usb_link_open(link, s)) return;
+  std::optional<usb_link> link = usb_link_open(s);
+  if (!link) return;
   char buffer[entry_capacity];
   while (!s.stops.requested()) {
-    say(s.output, "Enter a number between 0 and 255 (Q to quit): ");
+    say(s, "Enter a number between 0 and 255 (Q to quit): ");
     const token entry = next_token(s, buffer, sizeof buffer);
     if (s.stops.requested()) {
       // The prompt's line is still open where both streams share a console.
-      say(s.diagnostics, "\n");
+      explain(s, "\n");
       break;
     }
-    if (entry.status == token_status::end_of_input || is_command(s, entry, "Q")) break;
+    if (entry.status == token_status::end_of_input || token_is(entry, "Q")) break;
     const int value = entry.status == token_status::read ? entry_value(entry.text) : -1;
     if (value < 0 || value > largest_byte) {
-      say(s.output, "Invalid entry\n");
+      say(s, "Invalid entry\n");
       continue;
     }
-    if (!usb_link_send_byte(link, static_cast<unsigned char>(value))) break;
+    if (!usb_link_send_byte(*link, static_cast<unsigned char>(value))) break;
   }
-  usb_link_close(link);
+  usb_link_close(*link);
 }
 
 }  // namespace brevinmarquest

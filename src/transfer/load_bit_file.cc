@@ -4,12 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "platform/system.h"
 #include "transfer/usb_link.h"
 
 namespace brevinmarquest {
 namespace {
-
-constexpr std::size_t name_capacity = 100;
 
 // The name as data: quoted, with every byte a terminal could act on written as an escape.
 std::string quoted(std::string_view name) {
@@ -32,6 +31,8 @@ file_ptr open_bit_file(const session& s, std::string_view name, std::string& why
     why = "a file name cannot hold a NUL byte";
     return nullptr;
   }
+  // Opening a FIFO waits for its writer.
+  show(s);
   file_ptr file(s.open_file(std::string(name).c_str()));
   // Putting back the end of the file puts back nothing.
   if (file) std::ungetc(std::getc(file.get()), file.get());
@@ -43,64 +44,67 @@ file_ptr open_bit_file(const session& s, std::string_view name, std::string& why
 // Says on standard error why the file named by `name` was refused.
 void explain_refused(const session& s, const token& name, const std::string& why) {
   if (name.status == token_status::too_long) {
-    say(s.diagnostics, "brevinmarquest: a file name is at most %d characters long\n",
-        static_cast<int>(name_capacity - 1));
+    explain(s, "brevinmarquest: a file name is at most ", command_capacity - 1,
+            " characters long\n");
     return;
   }
-  say(s.diagnostics, "brevinmarquest: cannot open %s: %s\n", quoted(name.text).c_str(),
-      why.c_str());
+  explain(s, "brevinmarquest: cannot open ", quoted(name.text), ": ", why, "\n");
 }
 
 // Streams `file` from its current position to device 0, one byte per write, echoing each
 // byte. True when the end of the file was reached with every byte written; false when the
 // device did not open, a write failed, the file could not be read or the user stopped it.
 bool send_file(const session& s, std::FILE* file) {
-  usb_link link;
-  if (!usb_link_open(link, s)) return false;
+  std::optional<usb_link> link = usb_link_open(s);
+  if (!link) return false;
+  const bool reads_wait = platform::reads_may_wait(file);
   int byte = std::getc(file);
   for (; byte != EOF && !s.stops.requested(); byte = std::getc(file)) {
-    say(s.output, "%i ", byte);
+    const std::uint64_t value_at = text_mark(s);
+    say(s, byte, " ");
+    const shown echoed = show(s);
     // A transfer whose progress nobody can see any more stops as a failed one, so that the
-    // session ends promptly rather than after the whole file.
-    if (std::ferror(s.output)) break;
-    if (!usb_link_send_byte(link, static_cast<unsigned char>(byte))) break;
+    // session ends promptly rather than after the whole file. A value that a stop kept off the
+    // console is not sent; one that reached it is.
+    if (echoed == shown::failed || (echoed == shown::stopped && take_back(s, value_at))) break;
+    if (!usb_link_send_byte(*link, static_cast<unsigned char>(byte))) break;
+    if (reads_wait) show(s);
   }
   const bool read_whole = byte == EOF && !std::ferror(file);
   if (read_whole) {
-    say(s.output, "   End of bit stream reached.\n");
-  } else if (byte == EOF) {
-    say(s.diagnostics, "brevinmarquest: reading the file failed: %s\n", std::strerror(errno));
+    say(s, "   End of bit stream reached.\n");
+  } else if (byte == EOF && !s.stops.requested()) {
+    explain(s, "brevinmarquest: reading the file failed: ", std::strerror(errno), "\n");
   }
-  usb_link_close(link);
+  usb_link_close(*link);
   return read_whole;
 }
 
 }  // namespace
 
 void load_bit_file(const session& s) {
-  char buffer[name_capacity];
+  char buffer[command_capacity];
   for (;;) {
-    say(s.output,
+    say(s,
         "\nLOAD BIT FILE\n\n"
         "   [C]ancel\n"
         "   (anything else to load)\n"
         "    Filename To Read (INCLUDE extension): ");
     const token name = next_token(s, buffer, sizeof buffer);
-    if (name.status == token_status::end_of_input || is_command(s, name, "C")) return;
+    if (name.status == token_status::end_of_input || token_is(name, "C")) return;
     std::string why;
     const file_ptr file =
         name.status == token_status::read ? open_bit_file(s, name.text, why) : nullptr;
     if (!file) {
-      say(s.output, "No such file\n");
+      say(s, "No such file\n");
       explain_refused(s, name, why);
       continue;
     }
-    const int length = static_cast<int>(name.text.size());
     if (send_file(s, file.get())) {
-      say(s.output, "%.*s SENT SUCCESSFULLY!\n", length, name.text.data());
+      say(s, name.text, " SENT SUCCESSFULLY!\n");
       return;
     }
-    say(s.output, "ERROR SENDING %.*s\n", length, name.text.data());
+    say(s, "ERROR SENDING ", name.text, "\n");
     if (s.stops.requested()) return;
   }
 }

@@ -9,88 +9,92 @@
 namespace brevinmarquest {
 namespace {
 
+using platform::DeviceStatus;
+namespace device_status = platform::device_status;
+
 constexpr std::int32_t device_index = 0;
 
-platform::open_advice advice_for(platform::library_kind kind, platform::DeviceStatus status) {
-  return platform::advice_for(platform::running_system(), kind, status, platform::this_udev_rule());
+// The advice after a failed open, for this system and this copy of the tool.
+platform::open_advice advice_for(platform::library_kind kind, DeviceStatus status) {
+  return platform::advice_for(
+      platform::running_system(), kind, status,
+      platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
 }
 
-// Explains a failed open after the console's ERROR line: what failed, with the library used,
-// then the fix.
-void explain_open_failure(const session& s, const platform::driver_calls& driver,
-                          platform::DeviceStatus status) {
-  const platform::open_advice advice = advice_for(driver.kind, status);
-  std::string failed = driver.library;
-  if (!driver.passed_over.empty()) failed += " (used because " + driver.passed_over + ")";
-  failed += " could not open device " + std::to_string(device_index) + " (code " +
-            std::to_string(status) + ")";
-  // The library's own words say more than a guess at the causes, and keep the line short.
+// The library's own words on its last failure, as a line's ending; empty when it has none.
+std::string library_words(const platform::driver_calls& driver) {
   const std::string words = driver.last_words ? driver.last_words() : "";
-  if (!words.empty()) {
-    failed += ": libftdi says \"" + words + "\"";
-  } else if (!advice.causes.empty()) {
-    failed += ": " + advice.causes;
-  }
-  say(s.diagnostics, "brevinmarquest: %s\n", failed.c_str());
-  if (!advice.fix.empty()) say(s.diagnostics, "brevinmarquest: fix: %s\n", advice.fix.c_str());
+  return words.empty() ? "" : ": libftdi says \"" + words + "\"";
+}
+
+// After the console's line, what failed and then the fix: two lines at most.
+void explain_open_failure(const session& s, const std::string& failed,
+                          const platform::open_advice& advice) {
+  explain(s, "brevinmarquest: ", failed, "\n");
+  if (!advice.fix.empty()) explain(s, "brevinmarquest: fix: ", advice.fix, "\n");
 }
 
 }  // namespace
 
-bool usb_link_open(usb_link& link, const session& s) {
+std::optional<usb_link> usb_link_open(const session& s) {
   std::string why;
   const platform::driver_calls* driver = s.driver(why);
-  if (!driver) {
-    say(s.output, "ERROR opening USB!  Code %u.\n", platform::device_status::no_driver_library);
-    say(s.diagnostics, "brevinmarquest: no driver library could be loaded: %s\n", why.c_str());
-    say(s.diagnostics, "brevinmarquest: fix: %s\n",
-        advice_for(platform::library_kind::vendor, platform::device_status::no_driver_library)
-            .fix.c_str());
-    return false;
-  }
   void* handle = nullptr;
-  const platform::DeviceStatus status = driver->open_by_index(device_index, &handle);
-  if (status != platform::device_status::ok) {
-    say(s.output, "ERROR opening USB!  Code %u.\n", status);
-    explain_open_failure(s, *driver, status);
-    return false;
+  const DeviceStatus status =
+      driver ? driver->open_by_index(device_index, &handle) : device_status::no_driver_library;
+  if (status == device_status::ok) {
+    s.stops.arm();
+    say(s, "USB Interface Opened Successfully!\n");
+    return usb_link{driver, handle, 0, &s};
   }
-  s.stops.arm();
-  say(s.output, "USB Interface Opened Successfully!\n");
-  link = usb_link{driver, handle, 0, &s};
-  return true;
+  say(s, "ERROR opening USB!  Code ", status, ".\n");
+  if (!driver) {
+    explain_open_failure(s, "no driver library could be loaded: " + why,
+                         advice_for(platform::library_kind::vendor, status));
+    return std::nullopt;
+  }
+  const platform::open_advice advice = advice_for(driver->kind, status);
+  std::string failed = driver->library;
+  if (!driver->passed_over.empty()) failed += " (used because " + driver->passed_over + ")";
+  failed += " could not open device " + std::to_string(device_index) + " (code " +
+            std::to_string(status) + ")";
+  // The library's own words say more than a guess at the causes, and keep the line short.
+  const std::string words = library_words(*driver);
+  failed += words.empty() && !advice.causes.empty() ? ": " + advice.causes : words;
+  explain_open_failure(s, failed, advice);
+  return std::nullopt;
 }
 
 bool usb_link_send_byte(usb_link& link, unsigned char byte) {
   unsigned char buffer[1] = {byte};
   // A driver that breaks its promise to fill in the count must not be credited with a byte.
   std::uint32_t written = 0;
-  const platform::DeviceStatus status =
-      link.driver->write(link.handle, buffer, sizeof buffer, &written);
+  const DeviceStatus status = link.driver->write(link.handle, buffer, sizeof buffer, &written);
   link.total += written;
-  std::FILE* output = link.console->output;
-  say(output, "   %llu total bytes written\n", static_cast<unsigned long long>(link.total));
+  const session& s = *link.s;
+  say(s, "   ", link.total, " total bytes written\n");
   if (written != sizeof buffer) {
-    say(output, "ERROR! Only %u of 1 bytes written successfully.  Aborting...\n", written);
+    say(s, "ERROR! Only ", written, " of 1 bytes written successfully.  Aborting...\n");
+    // The console's line leaves the status out; the user still needs it to tell failures apart.
+    explain(s, "brevinmarquest: the write to device ", device_index, " failed with code ", status,
+            " (", platform::status_words(status), ")", library_words(*link.driver), "\n");
     return false;
   }
-  if (status != platform::device_status::ok) {
-    say(output, "ERROR writing data!  Code %u.  Aborting...\n", status);
+  if (status != device_status::ok) {
+    say(s, "ERROR writing data!  Code ", status, ".  Aborting...\n");
     return false;
   }
   return true;
 }
 
 void usb_link_close(usb_link& link) {
-  const session& s = *link.console;
+  const session& s = *link.s;
   link.driver->close(link.handle);
   s.stops.disarm();
   if (const int signal_number = s.stops.requested()) {
-    say(s.diagnostics,
-        "brevinmarquest: stopped by %s: %llu byte%s sent in this transfer, and the "
-        "device is closed\n",
-        signal_number == SIGTERM ? "SIGTERM" : "SIGINT",
-        static_cast<unsigned long long>(link.total), link.total == 1 ? "" : "s");
+    explain(s, "brevinmarquest: stopped by ", signal_number == SIGTERM ? "SIGTERM" : "SIGINT", ": ",
+            link.total, link.total == 1 ? " byte" : " bytes",
+            " sent in this transfer, and the device is closed\n");
   }
 }
 

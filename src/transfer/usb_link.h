@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/driver_library.h"
 #include "transfer/session.h"
@@ -9,23 +10,23 @@ namespace brevinmarquest {
 
 // An open connection with device 0, owned by the transfer that opened it.
 struct usb_link {
-  const platform::driver_calls* driver = nullptr;
-  // Valid from a successful open until the close.
-  void* handle = nullptr;
+  const platform::driver_calls* driver;
+  // Valid until the close.
+  void* handle;
   // Bytes the driver reported written since the open. 64 bits, so it never wraps.
-  std::uint64_t total = 0;
+  std::uint64_t total;
   // Where the link prints, and looks for the user's stop.
-  const session* console = nullptr;
+  const session* s;
 };
 
-// Opens device 0 and says so; on false the link printed why and there is nothing to close.
-// While it is open, the user's stop lets the transfer close it.
-bool usb_link_open(usb_link& link, const session& s);
+// Opens device 0 and says so; none when it failed, with the console told why and nothing to
+// close. While it is open, the user's stop lets the transfer close it.
+std::optional<usb_link> usb_link_open(const session& s);
 
 // Writes one byte and shows the running total; false means the transfer must stop.
 bool usb_link_send_byte(usb_link& link, unsigned char byte);
 
-// Closes the device; exactly once after every open that gave true. After a stop it tells the
+// Closes the device; exactly once after every open that gave a link. After a stop it tells the
 // user how far the transfer got.
 void usb_link_close(usb_link& link);
 

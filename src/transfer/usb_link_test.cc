@@ -2,40 +2,41 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <deque>
 #include <string>
 #include <vector>
 
 #include "fake_driver.h"
 #include "platform/open_advice.h"
 #include "platform/system.h"
-#include "transfer/load_bit_file.h"
 
 namespace brevinmarquest {
 namespace {
 
 using testing::fake_driver;
 
-std::string contents_of(std::FILE* file) {
-  std::fseek(file, 0, SEEK_SET);
-  std::string text;
-  for (int c = std::getc(file); c != EOF; c = std::getc(file)) text += static_cast<char>(c);
-  return text;
-}
-
 class UsbLink : public ::testing::Test {
  protected:
   fake_driver fake;
   platform::driver_calls calls = fake.calls();
-  file_ptr output{std::tmpfile()};
-  file_ptr diagnostics{std::tmpfile()};
-  session console{
-      nullptr, output.get(), diagnostics.get(), {}, [this](std::string&) { return &calls; }, {},
-      {}};
-  usb_link link;
+  std::string output;
+  std::string diagnostics;
+  // Standard error shares the console with standard output, as at a terminal.
+  bool shared_console = false;
+  session s = [this] {
+    session s;
+    s.write = [this](platform::console_stream stream, std::string_view text) {
+      const bool error = stream == platform::console_stream::diagnostics && !shared_console;
+      (error ? diagnostics : output).append(text);
+      return platform::console_write{text.size(), false, false};
+    };
+    s.driver = [this](std::string&) { return &calls; };
+    return s;
+  }();
 
-  std::string printed() { return contents_of(output.get()); }
+  std::string printed() {
+    show_all(s);
+    return output;
+  }
 };
 
 // A driver that breaks its promise to fill in the count, and a link that is opened again. The
@@ -43,13 +44,15 @@ class UsbLink : public ::testing::Test {
 // on the simulated device.
 TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
   fake.write_script = {{}, {0, 1, false}};
-  ASSERT_TRUE(usb_link_open(link, console));
-  EXPECT_TRUE(usb_link_send_byte(link, 7));
-  EXPECT_FALSE(usb_link_send_byte(link, 8));
-  usb_link_close(link);
-  ASSERT_TRUE(usb_link_open(link, console));
-  EXPECT_TRUE(usb_link_send_byte(link, 9));
-  usb_link_close(link);
+  std::optional<usb_link> link = usb_link_open(s);
+  ASSERT_TRUE(link);
+  EXPECT_TRUE(usb_link_send_byte(*link, 7));
+  EXPECT_FALSE(usb_link_send_byte(*link, 8));
+  usb_link_close(*link);
+  link = usb_link_open(s);
+  ASSERT_TRUE(link);
+  EXPECT_TRUE(usb_link_send_byte(*link, 9));
+  usb_link_close(*link);
   EXPECT_EQ(
       printed(),
       "USB Interface Opened Successfully!\n   1 total bytes written\n   1 total bytes written\n"
@@ -61,12 +64,13 @@ TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
 
 // What failed comes after the console's line that it explains, then the fix: two lines at most.
 TEST_F(UsbLink, AFailedOpenIsExplainedAfterTheConsoleLineWithTheLibraryThenTheFix) {
-  console.diagnostics = output.get();
+  shared_console = true;
   fake.open_script = {2, 5};
-  EXPECT_FALSE(usb_link_open(link, console));
-  EXPECT_FALSE(usb_link_open(link, console));
-  const platform::open_advice advice = platform::advice_for(
-      platform::running_system(), platform::library_kind::vendor, 2, platform::this_udev_rule());
+  EXPECT_FALSE(usb_link_open(s));
+  EXPECT_FALSE(usb_link_open(s));
+  const platform::open_advice advice =
+      platform::advice_for(platform::running_system(), platform::library_kind::vendor, 2,
+                           platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
   EXPECT_EQ(printed(),
             "ERROR opening USB!  Code 2.\n"
             "brevinmarquest: fake.so could not open device 0 (code 2): " +
@@ -77,14 +81,15 @@ TEST_F(UsbLink, AFailedOpenIsExplainedAfterTheConsoleLineWithTheLibraryThenTheFi
 }
 
 TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
-  console.diagnostics = output.get();
-  console.driver = [](std::string& why) -> const platform::driver_calls* {
+  shared_console = true;
+  s.driver = [](std::string& why) -> const platform::driver_calls* {
     why = "cannot load libftd2xx.so: not found";
     return nullptr;
   };
-  EXPECT_FALSE(usb_link_open(link, console));
-  const platform::open_advice advice = platform::advice_for(
-      platform::running_system(), platform::library_kind::vendor, 1000, platform::this_udev_rule());
+  EXPECT_FALSE(usb_link_open(s));
+  const platform::open_advice advice =
+      platform::advice_for(platform::running_system(), platform::library_kind::vendor, 1000,
+                           platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
   EXPECT_EQ(printed(),
             "ERROR opening USB!  Code 1000.\n"
             "brevinmarquest: no driver library could be loaded: cannot load libftd2xx.so: not "
@@ -93,9 +98,10 @@ TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
 }
 
 TEST_F(UsbLink, TheTotalDoesNotWrapAfterFourGibibytes) {
-  ASSERT_TRUE(usb_link_open(link, console));
-  link.total = 0xFFFFFFFFu;
-  EXPECT_TRUE(usb_link_send_byte(link, 0));
+  std::optional<usb_link> link = usb_link_open(s);
+  ASSERT_TRUE(link);
+  link->total = 0xFFFFFFFFu;
+  EXPECT_TRUE(usb_link_send_byte(*link, 0));
   EXPECT_NE(printed().find("   4294967296 total bytes written\n"), std::string::npos);
 }
 
