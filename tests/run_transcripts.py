@@ -33,7 +33,8 @@ A .test file holds cases: each a line "=== title", lines of comment, then sectio
                       is not installed); signals go to the tool beneath it
   libraries [NAME..]  the loader's path instead of the simulated device: the build's folders
                       NAME... (. for the working folder); with none, the --no-driver-dir folder if
-                      it is given
+                      it is given. On Windows itself the tool runs from a copy beside the first
+                      folder's FTD2XX.dll, and a case with no folder is skipped
   chips               emulated FTDI chips, one a line in plug-in order (or none), reached through
                       the system's libftdi1 and libusb (see usb_chips.py); device then means the
                       bytes the chips received
@@ -260,6 +261,12 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     elif os.name == "posix":
         options.update(restore_signals=signal.SIGPIPE not in ignored, preexec_fn=prepare_child)
     tool = args.tool
+    if os.name == "nt":
+        # Windows looks for FTD2XX.dll in the tool's own folder, then in System32, where FTDI's
+        # driver puts the real one, and only then on PATH: the tool runs from a copy beside the
+        # library that the case chose.
+        tool = shutil.copy(args.tool, folder)
+        shutil.copy(os.path.join(env[args.path_variable].split(os.pathsep)[0], "FTD2XX.dll"), folder)
     if unprivileged and os.getuid() == 0:
         # Root ignores file modes; nobody does not. Nobody may not reach the build folder (a
         # clone in /root), and a loader path it cannot read would let the machine's own driver
@@ -402,7 +409,10 @@ def main():
         for title, sections in parse(path):
             wrapper = " ".join(section(sections, "wrapper")[1]).split()
             unreadable = any("unreadable" in words for words, _ in sections.get("file", []))
-            if (unreadable and os.name == "posix" and os.geteuid() == 0) or (wrapper and not shutil.which(wrapper[0])):
+            # Windows itself finds the machine's own FTD2XX.dll where a case wants none at all.
+            no_driver = "libraries" in sections and not section(sections, "libraries")[0]
+            if ((unreadable and os.name == "posix" and os.geteuid() == 0) or
+                    (wrapper and not shutil.which(wrapper[0])) or (no_driver and os.name == "nt")):
                 skipped += 1
             elif problems := run_case(sections, args):
                 failed += 1
