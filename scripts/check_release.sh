@@ -16,19 +16,15 @@ name=$(basename "$tarball" .tar.gz)
 version=${name#brevinmarquest-}
 
 work=$(mktemp -d)
-unset DISPLAY WAYLAND_DISPLAY WINEPATH
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=$work/wine
-trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 
 # The stand-in device for Windows, from this tree's Windows build.
 cmake -S . -B build-windows --toolchain cmake/mingw-w64-x86_64.cmake -DBREVINMARQUEST_WERROR=ON >/dev/null
 cmake --build build-windows -j "$(nproc)" --target simulated_device
-mkdir "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1
-wineboot --init </dev/null >/dev/null 2>&1
-cp build-windows/sim/FTD2XX.dll "$WINEPREFIX/drive_c/windows/system32/"
 mkdir "$work/zip"
 (
+  start_fresh_wine
+  cp build-windows/sim/FTD2XX.dll "$WINEPREFIX/drive_c/windows/system32/"
   cd "$work/zip"
   unzip -q "$root/dist/$name-windows-x64.zip"
   # As the zip's README.txt says to feed it a script.

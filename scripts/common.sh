@@ -11,9 +11,9 @@ packages_release_files="$packages_arm64_deb g++-mingw-w64-x86-64-posix git gzip 
 packages_usb_chips="umockdev libumockdev0 gir1.2-umockdev-1.0 python3-gi libftdi1-2"
 packages_native="$packages_build python3 libgtest-dev binutils strace $packages_usb_chips"
 packages_sanitize=$packages_native
-packages_windows="cmake make python3 g++-mingw-w64-x86-64-posix wine wine64"
+packages_windows="cmake make python3 g++-mingw-w64-x86-64-posix googletest wine wine64"
 packages_fuzz="cmake make clang libclang-rt-dev"
-packages_lint="cmake clang clang-tidy cppcheck libclang-rt-dev libgtest-dev nodejs npm"
+packages_lint="cmake make python3 clang clang-tidy cppcheck libclang-rt-dev libgtest-dev g++-mingw-w64-x86-64-posix nodejs npm"
 packages_package="$packages_deb python3 lintian man-db groff-base gzip libftdi1-2"
 packages_arm64="$packages_arm64_deb python3 qemu-user"
 packages_release="$packages_release_files python3 unzip wine wine64"
@@ -77,4 +77,19 @@ build() {
   shift
   cmake -S "$root" -B "$folder" "$@" >/dev/null
   cmake --build "$folder" -j "$(nproc)"
+}
+
+# Gives wine a fresh prefix of its own, WINEPREFIX, that is thrown away with wine's processes when
+# the calling shell exits: it takes that shell's EXIT trap, so call it in a subshell. Wine gets no
+# display, so it never opens a window, and skips the .NET and HTML engines it would otherwise
+# offer to download; no DLL is found through a WINEPATH of the caller's.
+start_fresh_wine() {
+  unset DISPLAY WAYLAND_DISPLAY WINEPATH
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX
+  WINEPREFIX=$(mktemp -d)
+  trap 'wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
+  # Wine's helper processes outlive each run and keep the descriptors they were started with, so
+  # they are started here, away from the pipes that a test reads to their end.
+  wineserver -p </dev/null >/dev/null 2>&1
+  wineboot --init </dev/null >/dev/null 2>&1
 }
