@@ -25,7 +25,7 @@ token read_token(std::FILE* input, char* buffer, std::size_t capacity) {
       fits = false;
     }
   }
-  if (c != EOF) std::ungetc(c, input);
+  if (c != EOF) platform::unread_input(c, input);
   if (!fits) {
     buffer[0] = '\0';
     return {token_status::too_long, {}};

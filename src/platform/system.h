@@ -49,6 +49,9 @@ console_write write_console(console_stream stream, std::string_view text);
 // The next byte of `input`, or EOF at its end or on a failure. The user's stop ends the wait.
 int read_input(std::FILE* input);
 
+// Puts back `c`, the byte read last from `input`, for the next read_input to take.
+void unread_input(int c, std::FILE* input);
+
 // Whether a read of `file` can wait on something other than storage: a FIFO's writer, a
 // terminal, a device.
 bool reads_may_wait(std::FILE* file);

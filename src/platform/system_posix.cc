@@ -94,6 +94,8 @@ console_write write_console(console_stream stream, std::string_view text) {
 
 int read_input(std::FILE* input) { return std::getc(input); }
 
+void unread_input(int c, std::FILE* input) { std::ungetc(c, input); }
+
 bool reads_may_wait(std::FILE* file) {
   struct stat status {};
   const int fd = fileno(file);

@@ -57,22 +57,6 @@ std::size_t taken_of(std::string_view text, std::size_t written) {
   return taken;
 }
 
-#if defined(_UCRT) && !defined(_MSC_VER)
-// The universal C runtime has it; mingw-w64's headers leave it out.
-extern "C" errno_t __cdecl _get_stream_buffer_pointers(FILE* stream, char*** base, char*** next,
-                                                       int** count);
-#endif
-
-// Whether the C runtime has bytes of `input` read already that the next getc takes.
-bool holds_input(std::FILE* input) {
-#if defined(_MSC_VER) || defined(_UCRT)
-  int* count = nullptr;
-  return _get_stream_buffer_pointers(input, nullptr, nullptr, &count) == 0 && *count > 0;
-#else
-  return input->_cnt > 0;
-#endif
-}
-
 HANDLE handle_of(std::FILE* file) {
   const int fd = _fileno(file);
   return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
@@ -186,10 +170,18 @@ console_write write_console(console_stream stream, std::string_view text) {
 int read_input(std::FILE* input) {
   reading_input = true;
   const HANDLE file = handle_of(input);
-  const bool from_pipe = is_pipe(file) && !holds_input(input);
+  const bool from_pipe = is_pipe(file);
   const int c = stop_requested ? EOF : from_pipe ? next_from_pipe(file) : std::getc(input);
   reading_input = false;
   return c;
+}
+
+void unread_input(int c, std::FILE* input) {
+  if (is_pipe(handle_of(input)) && piped.next > 0) {
+    --piped.next;
+  } else {
+    std::ungetc(c, input);
+  }
 }
 
 bool reads_may_wait(std::FILE* file) {

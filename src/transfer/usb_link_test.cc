@@ -33,6 +33,13 @@ class UsbLink : public ::testing::Test {
     return s;
   }();
 
+  // What the user is told on a failed open through the vendor's library, here.
+  static platform::open_advice vendor_advice(platform::DeviceStatus status) {
+    return platform::advice_for(
+        platform::running_system(), platform::library_kind::vendor, status,
+        platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
+  }
+
   std::string printed() {
     show_all(s);
     return output;
@@ -68,9 +75,7 @@ TEST_F(UsbLink, AFailedOpenIsExplainedAfterTheConsoleLineWithTheLibraryThenTheFi
   fake.open_script = {2, 5};
   EXPECT_FALSE(usb_link_open(s));
   EXPECT_FALSE(usb_link_open(s));
-  const platform::open_advice advice =
-      platform::advice_for(platform::running_system(), platform::library_kind::vendor, 2,
-                           platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
+  const platform::open_advice advice = vendor_advice(2);
   EXPECT_EQ(printed(),
             "ERROR opening USB!  Code 2.\n"
             "brevinmarquest: fake.so could not open device 0 (code 2): " +
@@ -87,9 +92,7 @@ TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
     return nullptr;
   };
   EXPECT_FALSE(usb_link_open(s));
-  const platform::open_advice advice =
-      platform::advice_for(platform::running_system(), platform::library_kind::vendor, 1000,
-                           platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
+  const platform::open_advice advice = vendor_advice(1000);
   EXPECT_EQ(printed(),
             "ERROR opening USB!  Code 1000.\n"
             "brevinmarquest: no driver library could be loaded: cannot load libftd2xx.so: not "
