@@ -47,16 +47,6 @@ std::string with_crlf(std::string_view text) {
   return converted;
 }
 
-// How many bytes of `text` lie wholly within the first `written` bytes of its CR LF form.
-std::size_t taken_of(std::string_view text, std::size_t written) {
-  std::size_t taken = 0;
-  for (std::size_t converted = 0; taken < text.size(); ++taken) {
-    converted += text[taken] == '\n' ? 2 : 1;
-    if (converted > written) break;
-  }
-  return taken;
-}
-
 HANDLE handle_of(std::FILE* file) {
   const int fd = _fileno(file);
   return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
@@ -158,9 +148,8 @@ console_write write_console(console_stream stream, std::string_view text) {
     const BOOL done = WriteFile(console, converted.data() + written,
                                 static_cast<DWORD>(converted.size() - written), &count, nullptr);
     written += count;
-    if (!done && GetLastError() != ERROR_OPERATION_ABORTED) {
-      return {taken_of(text, written), false, true};
-    }
+    // A console that is gone takes nothing more; how much of this text it took no longer matters.
+    if (!done && GetLastError() != ERROR_OPERATION_ABORTED) return {0, false, true};
   }
   return {text.size(), false, false};
 }
