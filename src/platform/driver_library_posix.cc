@@ -3,8 +3,6 @@
 // D2XX library comes first; libftdi1 stands in when the vendor's cannot be loaded.
 #include <dlfcn.h>
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -70,14 +68,6 @@ bool load_libftdi(module_ptr& module, libftdi_functions& libftdi, driver_calls& 
 }
 
 }  // namespace
-
-std::string load_failure(const char* file, const std::string& reason) {
-  const std::string name = file;
-  if (reason == name + ": cannot open shared object file: " + std::strerror(ENOENT)) {
-    return name + " is not installed";
-  }
-  return "cannot load " + name + ": " + reason;
-}
 
 const driver_calls* load_driver(std::string& why) {
   static module_ptr module;

@@ -1,5 +1,8 @@
 #include "platform/libftdi_driver.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace brevinmarquest::platform {
 namespace {
 
@@ -73,6 +76,14 @@ driver_calls libftdi_calls(const libftdi_functions& functions) {
   calls.kind = library_kind::libftdi;
   calls.last_words = libftdi_last_words;
   return calls;
+}
+
+std::string load_failure(const char* file, const std::string& reason) {
+  const std::string name = file;
+  if (reason == name + ": cannot open shared object file: " + std::strerror(ENOENT)) {
+    return name + " is not installed";
+  }
+  return "cannot load " + name + ": " + reason;
 }
 
 }  // namespace brevinmarquest::platform

@@ -1,5 +1,7 @@
 #pragma once
-// The open-source libftdi1 as a driver, for systems without the vendor's library.
+// What the systems with a dynamic loader (Linux, macOS) add to the driver: the open-source
+// libftdi1 as a driver where the vendor's library is missing, and the words on a library that
+// does not load.
 
 #include <string>
 
