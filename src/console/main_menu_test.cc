@@ -18,6 +18,7 @@ struct memory_file {
   // cppcheck-suppress unusedStructMember ; read through the map of files, where it cannot look
   std::string contents;
   std::size_t fails_at = std::string::npos;
+  bool closed = false;
 };
 
 file_ptr file_of(const std::string& bytes) {
@@ -41,7 +42,11 @@ std::FILE* failing_file(memory_file& file) {
     f.fails_at -= count;
     return static_cast<ssize_t>(count);
   };
-  return fopencookie(&file, "rb", {read, {}, {}, {}});
+  const auto close = [](void* cookie) {
+    static_cast<memory_file*>(cookie)->closed = true;
+    return 0;
+  };
+  return fopencookie(&file, "rb", {read, {}, {}, close});
 }
 #endif
 
@@ -148,6 +153,7 @@ TEST(MainMenu, AFileThatFailsWhileItIsReadIsNeverReportedSentAndSendsOnlyWhatWas
   EXPECT_EQ(played.explained, "brevinmarquest: reading the file failed: Input/output error\n");
   EXPECT_EQ(played.device.received, (std::vector<unsigned char>{1, 2}));
   EXPECT_EQ(played.device.closes, 1);
+  EXPECT_TRUE(played.files["broken.bit"].closed);
 }
 #endif
 
