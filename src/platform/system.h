@@ -19,8 +19,8 @@ std::string tool_path();
 
 // From here until disarm_stop_signals, the user's stop (Ctrl-C, or SIGTERM) only sets a flag and
 // ends standard input, so that a transfer can finish its write and close the device however
-// late the stop comes. A second stop ends the tool at once. A stop that the system was told to
-// ignore stays ignored.
+// late the stop comes. The first stop is the one reported; a second of the same kind ends the
+// tool at once. A stop that the system was told to ignore stays ignored.
 void arm_stop_signals();
 
 // Gives the stop signals back to the system, which ends the tool on them again.
