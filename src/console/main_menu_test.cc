@@ -24,7 +24,7 @@ struct memory_file {
 file_ptr file_of(const std::string& bytes) {
   file_ptr file(std::tmpfile());
   std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-  std::rewind(file.get());
+  std::fseek(file.get(), 0, SEEK_SET);
   return file;
 }
 
