@@ -52,14 +52,14 @@ class UsbLink : public ::testing::Test {
 TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
   fake.write_script = {{}, {0, 1, false}};
   std::optional<usb_link> link = usb_link_open(s);
-  ASSERT_TRUE(link);
-  EXPECT_TRUE(usb_link_send_byte(link.value(), 7));
-  EXPECT_FALSE(usb_link_send_byte(link.value(), 8));
-  usb_link_close(link.value());
+  if (!link) FAIL() << "the link did not open";
+  EXPECT_TRUE(usb_link_send_byte(*link, 7));
+  EXPECT_FALSE(usb_link_send_byte(*link, 8));
+  usb_link_close(*link);
   link = usb_link_open(s);
-  ASSERT_TRUE(link);
-  EXPECT_TRUE(usb_link_send_byte(link.value(), 9));
-  usb_link_close(link.value());
+  if (!link) FAIL() << "the link did not open";
+  EXPECT_TRUE(usb_link_send_byte(*link, 9));
+  usb_link_close(*link);
   EXPECT_EQ(
       printed(),
       "USB Interface Opened Successfully!\n   1 total bytes written\n   1 total bytes written\n"
@@ -102,9 +102,9 @@ TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
 
 TEST_F(UsbLink, TheTotalDoesNotWrapAfterFourGibibytes) {
   std::optional<usb_link> link = usb_link_open(s);
-  ASSERT_TRUE(link);
-  link.value().total = 0xFFFFFFFFu;
-  EXPECT_TRUE(usb_link_send_byte(link.value(), 0));
+  if (!link) FAIL() << "the link did not open";
+  link->total = 0xFFFFFFFFu;
+  EXPECT_TRUE(usb_link_send_byte(*link, 0));
   EXPECT_NE(printed().find("   4294967296 total bytes written\n"), std::string::npos);
 }
 
