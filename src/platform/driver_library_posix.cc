@@ -67,6 +67,8 @@ bool load_libftdi(module_ptr& module, libftdi_functions& libftdi, driver_calls& 
   return true;
 }
 
+#undef BIND_LIBFTDI
+
 }  // namespace
 
 const driver_calls* load_driver(std::string& why) {

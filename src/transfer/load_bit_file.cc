@@ -31,8 +31,6 @@ file_ptr open_bit_file(const session& s, std::string_view name, std::string& why
     why = "a file name cannot hold a NUL byte";
     return nullptr;
   }
-  // Opening a FIFO waits for its writer.
-  show(s);
   file_ptr file(s.open_file(std::string(name).c_str()));
   // Putting back the end of the file puts back nothing.
   if (file) std::ungetc(std::getc(file.get()), file.get());
