@@ -1,7 +1,6 @@
 // Reaches FTDI's D2XX library, FTD2XX.dll, on Windows, binding its three calls by export number.
 #include <windows.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -26,13 +25,12 @@ using module_ptr = std::unique_ptr<std::remove_pointer_t<HMODULE>, module_closer
 // The system's words for `error` on one line, with its number for searching.
 std::string system_reason(DWORD error) {
   char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                         FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                     nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string reason(text ? text : "", length);
   LocalFree(text);
-  std::replace_if(
-      reason.begin(), reason.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   while (!reason.empty() && reason.back() == ' ') reason.pop_back();
   if (reason.empty()) reason = "unknown reason";
   return reason + " (error " + std::to_string(error) + ")";

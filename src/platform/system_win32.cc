@@ -13,26 +13,15 @@ namespace {
 
 // Set on the handler's thread, read on the main one.
 std::atomic<int> stop_requested{0};
-std::atomic<bool> stop_seen{false};
-// True while the main thread waits for standard input: the one wait that a stop cancels.
-std::atomic<bool> reading_input{false};
-HANDLE main_thread = nullptr;
-// Set with the stop, for a wait that no cancel reaches.
-HANDLE stop_event = nullptr;
+// Set with the stop; ends the wait for standard input.
+const HANDLE stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
 // Ctrl-C and Ctrl-Break both count as the user's interrupt. A second one, and every other
-// event, goes on to the system's handler, which ends the tool. The main thread may be waiting
-// for input, or about to: that wait is cancelled, for at most a second, until the main thread
-// has seen the stop. Its console writes are left alone, since a cancelled one would be lost;
-// one cut short by a cancel that comes just as a read ends is written again.
+// event, goes on to the system's handler, which ends the tool.
 BOOL WINAPI note_stop(DWORD event) {
   if (stop_requested || (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)) return FALSE;
   stop_requested = SIGINT;
   SetEvent(stop_event);
-  for (int tries = 0; tries < 100 && !stop_seen; ++tries) {
-    if (reading_input) CancelSynchronousIo(main_thread);
-    Sleep(10);
-  }
   return TRUE;
 }
 
@@ -52,22 +41,22 @@ HANDLE handle_of(std::FILE* file) {
   return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
-// Asked once per handle: under wine each answer is a round trip to its server, and standard
-// input is read a byte at a time.
-bool is_pipe(HANDLE file) {
+// Asked again only for another handle: under wine each answer is a round trip to its server, and
+// standard input is read a byte at a time.
+bool may_wait(HANDLE file) {
   static HANDLE known = INVALID_HANDLE_VALUE;
-  static bool pipe = false;
+  static bool waits = false;
   if (file != known) {
     known = file;
-    pipe = GetFileType(file) == FILE_TYPE_PIPE;
+    waits = file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK;
   }
-  return pipe;
+  return waits;
 }
 
-// Bytes of a pipe on standard input, read ahead of the dialogue. Under wine no cancel reaches
-// a read of a pipe, so the reads are made by a thread of their own, which a stop leaves waiting.
-struct pipe_reader {
-  HANDLE pipe = nullptr;
+// Standard input that can wait (a console, a pipe) is read by a thread of its own, which a stop
+// leaves waiting: no cancel reaches a read of a pipe under wine, nor one the C runtime makes.
+struct input_reader {
+  HANDLE file = nullptr;
   HANDLE thread = nullptr;
   // Auto-reset: the dialogue wants bytes; the thread has read them.
   HANDLE wanted = nullptr;
@@ -77,41 +66,44 @@ struct pipe_reader {
   DWORD end = 0;
   bool ended = false;
 };
-pipe_reader piped;
+input_reader reader;
 
-DWORD WINAPI keep_filling(void* reader) {
-  auto& r = *static_cast<pipe_reader*>(reader);
-  while (WaitForSingleObject(r.wanted, INFINITE) == WAIT_OBJECT_0) {
+DWORD WINAPI keep_reading(void* /*unused*/) {
+  while (WaitForSingleObject(reader.wanted, INFINITE) == WAIT_OBJECT_0) {
     DWORD count = 0;
-    r.ended = !ReadFile(r.pipe, r.bytes, sizeof r.bytes, &count, nullptr) || count == 0;
-    r.next = 0;
-    r.end = count;
-    SetEvent(r.filled);
+    reader.ended = !ReadFile(reader.file, reader.bytes, sizeof reader.bytes, &count, nullptr) ||
+                   count == 0;
+    reader.next = 0;
+    reader.end = count;
+    SetEvent(reader.filled);
   }
   return 0;
 }
 
-bool start_pipe_reader(HANDLE pipe) {
-  piped.pipe = pipe;
-  piped.wanted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  piped.filled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (piped.wanted && piped.filled) {
-    piped.thread = CreateThread(nullptr, 0, keep_filling, &piped, 0, nullptr);
+bool start_reader(HANDLE file) {
+  reader.file = file;
+  reader.wanted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  reader.filled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (reader.wanted && reader.filled) {
+    reader.thread = CreateThread(nullptr, 0, keep_reading, nullptr, 0, nullptr);
   }
-  return piped.thread != nullptr;
+  return reader.thread != nullptr;
 }
 
-// The next byte of the pipe, or EOF at its end or once a stop came while it was awaited.
-int next_from_pipe(HANDLE pipe) {
-  if (piped.next == piped.end && !piped.ended) {
-    if (!piped.thread && !start_pipe_reader(pipe)) return EOF;
-    SetEvent(piped.wanted);
-    const HANDLE waits[] = {piped.filled, stop_event};
-    if (WaitForMultipleObjects(stop_event ? 2 : 1, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-      return EOF;
-    }
+// The next byte the thread read, or EOF at the end of input or once a stop came while it was
+// awaited. Ctrl-Z ends the input, as it does for the C runtime's text streams.
+int next_from_reader(HANDLE file) {
+  if (reader.next == reader.end && !reader.ended) {
+    if (!reader.thread && !start_reader(file)) return EOF;
+    SetEvent(reader.wanted);
+    const HANDLE waits[] = {reader.filled, stop_event};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return EOF;
   }
-  return piped.next < piped.end ? static_cast<unsigned char>(piped.bytes[piped.next++]) : EOF;
+  if (reader.next == reader.end || reader.bytes[reader.next] == '\x1a') {
+    reader.ended = true;
+    return EOF;
+  }
+  return static_cast<unsigned char>(reader.bytes[reader.next++]);
 }
 
 }  // namespace
@@ -120,62 +112,39 @@ system_kind running_system() { return system_kind::windows; }
 
 std::string tool_path() { return ""; }
 
-void arm_stop_signals() {
-  if (!main_thread) {
-    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread, 0,
-                    FALSE, DUPLICATE_SAME_ACCESS);
-    stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  }
-  SetConsoleCtrlHandler(note_stop, TRUE);
-}
+void arm_stop_signals() { SetConsoleCtrlHandler(note_stop, TRUE); }
 
 void disarm_stop_signals() { SetConsoleCtrlHandler(note_stop, FALSE); }
 
-int stop_signal() {
-  const int signal_number = stop_requested;
-  if (signal_number) stop_seen = true;
-  return signal_number;
-}
+int stop_signal() { return stop_requested; }
 
 console_write write_console(console_stream stream, std::string_view text) {
   const HANDLE console =
       GetStdHandle(stream == console_stream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-  if (console == INVALID_HANDLE_VALUE || console == nullptr) return {0, false, true};
   const std::string converted = with_crlf(text);
-  std::size_t written = 0;
-  while (written < converted.size()) {
-    DWORD count = 0;
-    const BOOL done = WriteFile(console, converted.data() + written,
-                                static_cast<DWORD>(converted.size() - written), &count, nullptr);
-    written += count;
-    // A console that is gone takes nothing more; how much of this text it took no longer matters.
-    if (!done && GetLastError() != ERROR_OPERATION_ABORTED) return {0, false, true};
+  DWORD count = 0;
+  // A console that is gone takes nothing more; how much of this text it took no longer matters.
+  if (!WriteFile(console, converted.data(), static_cast<DWORD>(converted.size()), &count,
+                 nullptr)) {
+    return {0, false, true};
   }
   return {text.size(), false, false};
 }
 
-// The flag is raised before the stop is looked at, and the handler raises the stop before it
-// looks at the flag, so a stop either keeps the read from starting or sees it and cancels it.
 int read_input(std::FILE* input) {
-  reading_input = true;
+  if (stop_requested) return EOF;
   const HANDLE file = handle_of(input);
-  const bool from_pipe = is_pipe(file);
-  const int c = stop_requested ? EOF : from_pipe ? next_from_pipe(file) : std::getc(input);
-  reading_input = false;
-  return c;
+  return may_wait(file) ? next_from_reader(file) : std::getc(input);
 }
 
 void unread_input(int c, std::FILE* input) {
-  if (is_pipe(handle_of(input)) && piped.next > 0) {
-    --piped.next;
+  if (may_wait(handle_of(input))) {
+    --reader.next;
   } else {
     std::ungetc(c, input);
   }
 }
 
-bool reads_may_wait(std::FILE* file) {
-  const HANDLE handle = handle_of(file);
-  return handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_DISK;
-}
+bool reads_may_wait(std::FILE* file) { return may_wait(handle_of(file)); }
 
 }  // namespace brevinmarquest::platform

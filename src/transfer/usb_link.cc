@@ -14,23 +14,30 @@ namespace device_status = platform::device_status;
 
 constexpr std::int32_t device_index = 0;
 
-// The advice after a failed open, for this system and this copy of the tool.
-platform::open_advice advice_for(platform::library_kind kind, DeviceStatus status) {
-  return platform::advice_for(
-      platform::running_system(), kind, status,
-      platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
-}
-
 // The library's own words on its last failure, as a line's ending; empty when it has none.
 std::string library_words(const platform::driver_calls& driver) {
   const std::string words = driver.last_words ? driver.last_words() : "";
   return words.empty() ? "" : ": libftdi says \"" + words + "\"";
 }
 
-// After the console's line, what failed and then the fix: two lines at most.
-void explain_open_failure(const session& s, const std::string& failed,
-                          const platform::open_advice& advice) {
-  explain(s, "brevinmarquest: ", failed, "\n");
+// After the console's line, what failed and then the fix, with the advice for this system and
+// this copy of the tool: two lines at most.
+void explain_open_failure(const session& s, const platform::driver_calls* driver,
+                          DeviceStatus status, const std::string& why) {
+  const platform::open_advice advice = platform::advice_for(
+      platform::running_system(), driver ? driver->kind : platform::library_kind::vendor, status,
+      platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
+  if (!driver) {
+    explain(s, "brevinmarquest: no driver library could be loaded: ", why, "\n");
+  } else {
+    const std::string passed_over =
+        driver->passed_over.empty() ? "" : " (used because " + driver->passed_over + ")";
+    // The library's own words say more than a guess at the causes, and keep the line short.
+    const std::string words = library_words(*driver);
+    explain(s, "brevinmarquest: ", driver->library, passed_over, " could not open device ",
+            device_index, " (code ", status, ")",
+            words.empty() && !advice.causes.empty() ? ": " + advice.causes : words, "\n");
+  }
   if (!advice.fix.empty()) explain(s, "brevinmarquest: fix: ", advice.fix, "\n");
 }
 
@@ -48,20 +55,7 @@ std::optional<usb_link> usb_link_open(const session& s) {
     return usb_link{driver, handle, 0, &s};
   }
   say(s, "ERROR opening USB!  Code ", status, ".\n");
-  if (!driver) {
-    explain_open_failure(s, "no driver library could be loaded: " + why,
-                         advice_for(platform::library_kind::vendor, status));
-    return std::nullopt;
-  }
-  const platform::open_advice advice = advice_for(driver->kind, status);
-  std::string failed = driver->library;
-  if (!driver->passed_over.empty()) failed += " (used because " + driver->passed_over + ")";
-  failed += " could not open device " + std::to_string(device_index) + " (code " +
-            std::to_string(status) + ")";
-  // The library's own words say more than a guess at the causes, and keep the line short.
-  const std::string words = library_words(*driver);
-  failed += words.empty() && !advice.causes.empty() ? ": " + advice.causes : words;
-  explain_open_failure(s, failed, advice);
+  explain_open_failure(s, driver, status, why);
   return std::nullopt;
 }
 
