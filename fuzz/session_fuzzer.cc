@@ -256,13 +256,13 @@ FILE* open_fake_file(world& w, const char* name) {
 
 platform::console_write write_console(world& w, platform::console_stream stream,
                                       std::string_view text) {
-  if (stream == platform::console_stream::diagnostics) return {text.size(), false, false};
+  if (stream == platform::console_stream::diagnostics) return {text.size(), false};
   const std::size_t room = w.output_fails_at.value_or(SIZE_MAX) - w.printed.size();
   w.printed.append(text.substr(0, room));
-  if (text.size() <= room) return {text.size(), false, false};
+  if (text.size() <= room) return {text.size(), false};
   if (!w.output_failed) w.read_when_output_failed = std::ftell(w.input);
   w.output_failed = true;
-  return {0, false, true};
+  return {0, true};
 }
 
 // The fake driver's calls.

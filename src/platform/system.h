@@ -34,10 +34,8 @@ enum class console_stream : std::uint8_t { output, diagnostics };
 
 // What one write to the console gave.
 struct console_write {
-  // How many bytes of the text the console took.
+  // How many bytes of the text the console took; fewer than all when a stop cut the write short.
   std::size_t taken = 0;
-  // A stop cut the write short; what was not taken may be written again.
-  bool interrupted = false;
   // The console is gone (closed, a broken pipe): nothing more reaches it.
   bool failed = false;
 };

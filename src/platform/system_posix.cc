@@ -84,12 +84,14 @@ int stop_signal() { return stop_requested; }
 console_write write_console(console_stream stream, std::string_view text) {
   const int fd = stream == console_stream::output ? STDOUT_FILENO : STDERR_FILENO;
   const ssize_t taken = write(fd, text.data(), text.size());
-  if (taken >= 0) return {static_cast<std::size_t>(taken), false, false};
-  if (errno == EINTR) return {0, true, false};
-  if (errno != EAGAIN && errno != EWOULDBLOCK) return {0, false, true};
+  if (taken >= 0) return {static_cast<std::size_t>(taken), false};
+  // A write that a stop cut short took nothing; the stop is the caller's to see.
+  if (errno == EINTR) return {0, false};
+  if (errno != EAGAIN && errno != EWOULDBLOCK) return {0, true};
   // A console that another program made non-blocking is waited for as a blocking one would be.
   pollfd ready{fd, POLLOUT, 0};
-  return {0, poll(&ready, 1, -1) < 0 && errno == EINTR, false};
+  poll(&ready, 1, -1);
+  return {0, false};
 }
 
 int read_input(std::FILE* input) { return std::getc(input); }

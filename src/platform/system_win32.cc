@@ -126,9 +126,9 @@ console_write write_console(console_stream stream, std::string_view text) {
   // A console that is gone takes nothing more; how much of this text it took no longer matters.
   if (!WriteFile(console, converted.data(), static_cast<DWORD>(converted.size()), &count,
                  nullptr)) {
-    return {0, false, true};
+    return {0, true};
   }
-  return {text.size(), false, false};
+  return {text.size(), false};
 }
 
 int read_input(std::FILE* input) {

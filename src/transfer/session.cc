@@ -13,19 +13,20 @@ void forget_shown(console_text& c, std::size_t count) {
   if (c.runs.front().first == 0) c.runs.erase(c.runs.begin());
 }
 
-// Writes the runs in order. A stop that cuts a write short ends it there, unless the tool is
-// ending and must write everything. A console that is gone takes the rest of the run unseen.
+// Writes the runs in order. Once a stop came nothing more is written, a write it cut short
+// included, unless the tool is ending and must write everything. A console that is gone takes
+// the rest of the run unseen.
 shown write_owed(const session& s, bool to_the_end) {
   console_text& c = s.console;
   while (!c.runs.empty()) {
+    if (!to_the_end && s.stops.requested()) return shown::stopped;
     const auto [end, stream] = c.runs.front();
     const bool gone = stream == console_stream::output && c.output_failed;
     const platform::console_write wrote =
-        gone ? platform::console_write{end, false, false}
+        gone ? platform::console_write{0, true}
              : s.write(stream, std::string_view(c.owed).substr(0, end));
     if (wrote.failed && stream == console_stream::output) c.output_failed = true;
     forget_shown(c, wrote.failed ? end : wrote.taken);
-    if (wrote.interrupted && !to_the_end && s.stops.requested()) return shown::stopped;
   }
   return c.output_failed ? shown::failed : shown::all;
 }
@@ -41,10 +42,7 @@ void end_text(const session& s, console_stream stream) {
   }
 }
 
-shown show(const session& s) {
-  if (s.stops.requested() && !s.console.owed.empty()) return shown::stopped;
-  return write_owed(s, false);
-}
+shown show(const session& s) { return write_owed(s, false); }
 
 void show_all(const session& s) { write_owed(s, true); }
 

@@ -27,7 +27,7 @@ class UsbLink : public ::testing::Test {
     s.write = [this](platform::console_stream stream, std::string_view text) {
       const bool error = stream == platform::console_stream::diagnostics && !shared_console;
       (error ? diagnostics : output).append(text);
-      return platform::console_write{text.size(), false, false};
+      return platform::console_write{text.size(), false};
     };
     s.driver = [this](std::string&) { return &calls; };
     return s;
