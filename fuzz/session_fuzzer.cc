@@ -118,6 +118,8 @@ struct world {
   std::string printed;
   std::optional<std::size_t> output_fails_at;
   bool output_failed = false;
+  // Standard error, which stays when the output fails.
+  std::string explained;
   // Standard input, and how far it had been read when the output failed.
   FILE* input = nullptr;
   long read_when_output_failed = 0;
@@ -256,7 +258,10 @@ FILE* open_fake_file(world& w, const char* name) {
 
 platform::console_write write_console(world& w, platform::console_stream stream,
                                       std::string_view text) {
-  if (stream == platform::console_stream::diagnostics) return {text.size(), false};
+  if (stream == platform::console_stream::diagnostics) {
+    w.explained.append(text);
+    return {text.size(), false};
+  }
   const std::size_t room = w.output_fails_at.value_or(SIZE_MAX) - w.printed.size();
   w.printed.append(text.substr(0, room));
   if (text.size() <= room) return {text.size(), false};
@@ -355,6 +360,8 @@ void check_output(const world& w) {
 
 void check_end(const world& w, int status) {
   require((status == stopped_by_sigint) == (w.stop != 0), "a stop ends the session with 130");
+  require(!w.stop || w.explained.find("stopped by SIGINT") != std::string::npos,
+          "a stop is explained on standard error, whatever became of the output");
   require(w.stop || status == 0 || status == input_ended_status, "the session ends with 0 or 1");
   if (status == input_ended_status) {
     require(std::feof(w.input) || w.output_failed, "status 1 means the input or output ended");
