@@ -9,6 +9,12 @@
 //   BREVINMARQUEST_SIM_FAIL_STATUS   ... with this status (default 4, an I/O error) ...
 //   BREVINMARQUEST_SIM_FAIL_WRITTEN  ... and reports this many bytes written (default 0)
 //   BREVINMARQUEST_SIM_WRITE_DELAY_US  microseconds each write takes, as a real device does
+//   BREVINMARQUEST_SIM_STALL_WRITE   number N: the N-th write call takes no byte and, as FTDI's
+//                                    library does, returns status 0 once the write timeout set
+//                                    with FT_SetTimeouts has passed (never, when none was set)
+//
+// Built with BREVINMARQUEST_SIM_LOOKS_LIKE_FTDI it also has FT_GetLibraryVersion, which only
+// FTDI's own library has, so that the tool takes it for FTDI's.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -44,6 +50,7 @@ struct settings {
   std::uint32_t fail_status = io_error;
   std::uint32_t fail_written = 0;
   long long write_delay_us = 0;
+  unsigned long long stall_write = 0;
 };
 
 struct device_state {
@@ -52,6 +59,8 @@ struct device_state {
   bool open = false;
   unsigned long long writes = 0;
   int handle_target = 0;
+  // FTDI's default: a write waits until the chip takes its bytes, however long that is.
+  std::uint32_t write_timeout_ms = 0;
 };
 
 device_state device;
@@ -70,6 +79,8 @@ void configure() {
   config.fail_written =
       static_cast<std::uint32_t>(environment_number("BREVINMARQUEST_SIM_FAIL_WRITTEN", 0));
   config.write_delay_us = environment_number("BREVINMARQUEST_SIM_WRITE_DELAY_US", 0);
+  config.stall_write =
+      static_cast<unsigned long long>(environment_number("BREVINMARQUEST_SIM_STALL_WRITE", 0));
   device.configured = true;
 }
 
@@ -99,6 +110,7 @@ std::uint32_t DRIVER_CALL FT_Open(int index, void** handle) {
   }
   log_line("open " + std::to_string(index));
   device.open = true;
+  device.write_timeout_ms = 0;
   *handle = &device.handle_target;
   return ok;
 }
@@ -116,6 +128,13 @@ std::uint32_t DRIVER_CALL FT_Write(void* handle, void* buffer, std::uint32_t cou
     std::this_thread::sleep_for(std::chrono::microseconds(device.config.write_delay_us));
   }
   ++device.writes;
+  if (device.writes == device.config.stall_write) {
+    const auto never = std::chrono::hours(24);
+    std::this_thread::sleep_for(device.write_timeout_ms
+                                    ? std::chrono::milliseconds(device.write_timeout_ms)
+                                    : std::chrono::milliseconds(never));
+    return ok;
+  }
   if (device.writes == device.config.fail_write) {
     const std::uint32_t reported =
         device.config.fail_written < count ? device.config.fail_written : count;
@@ -137,5 +156,19 @@ std::uint32_t DRIVER_CALL FT_Close(void* handle) {
   device.open = false;
   return ok;
 }
+
+std::uint32_t DRIVER_CALL FT_SetTimeouts(void* handle, std::uint32_t /*read_ms*/,
+                                        std::uint32_t write_ms) {
+  if (!device.open || handle != &device.handle_target) return invalid_handle;
+  device.write_timeout_ms = write_ms;
+  return ok;
+}
+
+#ifdef BREVINMARQUEST_SIM_LOOKS_LIKE_FTDI
+std::uint32_t DRIVER_CALL FT_GetLibraryVersion(std::uint32_t* version) {
+  *version = 0x10424;
+  return ok;
+}
+#endif
 
 }  // extern "C"

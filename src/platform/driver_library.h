@@ -20,6 +20,10 @@ struct driver_calls {
                                    std::uint32_t* written) = nullptr;
   // Releases the device so that a later open can take it again.
   DeviceStatus(DRIVER_CALL* close)(void* handle) = nullptr;
+  // Sets how long a read and a write on the open device may wait, in milliseconds; null when
+  // the library lacks the call. Without it a write to a chip that takes nothing may never return.
+  DeviceStatus(DRIVER_CALL* set_timeouts)(void* handle, std::uint32_t read_ms,
+                                          std::uint32_t write_ms) = nullptr;
   // The file name of the library the calls reach.
   const char* library = "";
   library_kind kind = library_kind::vendor;
