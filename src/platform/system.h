@@ -18,12 +18,12 @@ system_kind running_system();
 std::string tool_path();
 
 // From here until disarm_stop_signals, the user's stop (Ctrl-C, or SIGTERM) only sets a flag and
-// ends standard input, so that a transfer can finish its write and close the device however
-// late the stop comes. The first stop is the one reported; a second of the same kind ends the
-// tool at once. A stop that the system was told to ignore stays ignored.
+// ends every wait of the tool's own, so that a transfer can finish its write and close the
+// device however late the stop comes. The first stop is the one reported; a second of the same
+// kind ends the tool at once. A stop that the system was told to ignore stays ignored.
 void arm_stop_signals();
 
-// Gives the stop signals back to the system, which ends the tool on them again.
+// Gives the stop signals back as they were before, so that they end the tool again.
 void disarm_stop_signals();
 
 // The signal number of the stop that came while armed, or 0; it stays set.
@@ -40,8 +40,9 @@ struct console_write {
   bool failed = false;
 };
 
-// Writes `text` to the console stream, in a single system call wherever the console takes the
-// whole text at once. Lines end as the system's consoles expect them.
+// Writes `text`, or its start, to the console stream, in a single system call wherever the
+// console takes the whole text at once. Lines end as the system's consoles expect them. A stop
+// ends a wait for the console while the stops are armed.
 console_write write_console(console_stream stream, std::string_view text);
 
 // The next byte of `input`, or EOF at its end or on a failure. The user's stop ends the wait.
@@ -51,7 +52,11 @@ int read_input(std::FILE* input);
 void unread_input(int c, std::FILE* input);
 
 // Whether a read of `file` can wait on something other than storage: a FIFO's writer, a
-// terminal, a device.
+// terminal, a pipe. Such a file is read without the C library's buffer.
 bool reads_may_wait(std::FILE* file);
+
+// The next byte of `file`, one whose reads may wait, or EOF at its end, on a failure, or once a
+// stop came while the stops are armed: the stop ends the wait.
+int read_waiting_byte(std::FILE* file);
 
 }  // namespace brevinmarquest::platform

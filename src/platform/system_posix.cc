@@ -1,12 +1,20 @@
-// Linux and macOS: where the tool lives, and stop signals caught by sigaction.
-#include <poll.h>
+// Linux and macOS: where the tool lives, the stop signals, and the waits of the tool's own.
+//
+// A stop must never land between the tool's look for one and a wait that would then never end:
+// as in ninja's subprocess-posix.cc, the stop signals are held from that look until pselect,
+// which lets them in atomically for as long as it waits. Every wait of the tool's own (standard
+// input, a file that can wait, a console that can) is such a pselect, followed by a read or write
+// that cannot block.
 #include <signal.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/system.h"
@@ -15,21 +23,101 @@ namespace brevinmarquest::platform {
 namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
+// Whether the tool catches the stops, from arm_stop_signals to disarm_stop_signals.
+bool armed = false;
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM};
+// What each stop signal did before the tool caught it, given back when it is disarmed.
+struct sigaction before_arming[std::size(stop_signals)];
 
-// The read end of a pipe whose write end is closed: reading it finds the end of input at once.
-int ended_input = -1;
-
-// A stop may land after the dialogue last looked for one and before it starts to wait at a
-// prompt; with standard input ended, that wait returns at once instead of never.
 extern "C" void note_stop(int signal_number) {
-  const int saved_errno = errno;
   // The user's first stop decides the line and the exit status; a later one of the other kind
   // only stops what is still waiting.
   if (!stop_requested) stop_requested = signal_number;
-  dup2(ended_input, STDIN_FILENO);
-  errno = saved_errno;
+}
+
+// Says on standard error that a call the tool relies on failed, with the system's reason.
+void report_failure(const char* what) {
+  std::fprintf(stderr, "brevinmarquest: %s: %s\n", what, std::strerror(errno));
+}
+
+// From its making to its end the stop signals are held back, so that a look for a stop and the
+// wait after it cannot be split: only the wait lets them in.
+class stops_held {
+ public:
+  stops_held() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal_number : stop_signals) sigaddset(&stops, signal_number);
+    sigprocmask(SIG_BLOCK, &stops, &let_in_);
+  }
+  stops_held(const stops_held&) = delete;
+  stops_held& operator=(const stops_held&) = delete;
+  ~stops_held() { sigprocmask(SIG_SETMASK, &let_in_, nullptr); }
+
+  // Waits until `fd` can be read (or written) without blocking. False when, while the stops are
+  // armed, one came before that.
+  bool wait_until_ready(int fd, bool for_writing) const {
+    for (;;) {
+      if (armed && stop_requested) return false;
+      // Descriptors past select's limit are never the tool's: it holds only a few.
+      if (fd >= FD_SETSIZE) return true;
+      fd_set ready;
+      FD_ZERO(&ready);
+      FD_SET(fd, &ready);
+      const int result = pselect(fd + 1, for_writing ? nullptr : &ready,
+                                 for_writing ? &ready : nullptr, nullptr, nullptr, &let_in_);
+      // A failed wait shows in the read or write that follows it.
+      if (result >= 0 || errno != EINTR) return true;
+    }
+  }
+
+ private:
+  sigset_t let_in_;
+};
+
+// Whether reading or writing `fd` can wait on something other than storage: a pipe, a socket,
+// a terminal. /dev/null and files never make the tool wait.
+bool may_wait(int fd) {
+  struct stat status {};
+  return fd >= 0 && fstat(fd, &status) == 0 &&
+         (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) || isatty(fd));
+}
+
+// Standard input that can wait is read past the C library's buffer, so that the one wait is the
+// tool's own pselect. It is read for the whole run, so its buffer lives as long.
+struct typed_input {
+  char bytes[1 << 16];
+  std::size_t next = 0;
+  std::size_t end = 0;
+  bool ended = false;
+};
+typed_input typed;
+
+bool typed_input_waits(std::FILE* input) {
+  static const bool standard_input_waits = may_wait(STDIN_FILENO);
+  return input == stdin && standard_input_waits;
+}
+
+int next_typed_byte() {
+  if (typed.next == typed.end && !typed.ended) {
+    const stops_held held;
+    if (!held.wait_until_ready(STDIN_FILENO, false)) return EOF;
+    const ssize_t count = read(STDIN_FILENO, typed.bytes, sizeof typed.bytes);
+    typed.next = 0;
+    typed.end = count > 0 ? static_cast<std::size_t>(count) : 0;
+    typed.ended = count == 0 || (count < 0 && errno != EINTR);
+  }
+  if (typed.next == typed.end) return EOF;
+  return static_cast<unsigned char>(typed.bytes[typed.next++]);
+}
+
+console_write write_now(int fd, std::string_view text) {
+  const ssize_t taken = write(fd, text.data(), text.size());
+  if (taken >= 0) return {static_cast<std::size_t>(taken), false};
+  // A write that a stop cut short, or one to a console that another program made non-blocking,
+  // took nothing yet; the caller tries again or sees the stop.
+  return {0, errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK};
 }
 
 }  // namespace
@@ -49,33 +137,29 @@ std::string tool_path() {
   return std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
-// Without SA_RESTART a read or write under way at a prompt returns; SA_RESETHAND lets a second
-// stop end the tool even inside a driver call that never returns.
+// SA_RESETHAND lets a second stop end the tool even inside a driver call that never returns.
 void arm_stop_signals() {
-  int ends[2];
-  if (ended_input < 0 && pipe(ends) == 0) {
-    close(ends[1]);
-    ended_input = ends[0];
-  }
   struct sigaction action {};
   action.sa_handler = note_stop;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESETHAND;
-  // A stop that the system was told to ignore stays ignored.
-  for (const int signal_number : stop_signals) {
-    struct sigaction previous {};
-    sigaction(signal_number, nullptr, &previous);
-    if (previous.sa_handler != SIG_IGN) sigaction(signal_number, &action, nullptr);
+  for (std::size_t i = 0; i < std::size(stop_signals); ++i) {
+    struct sigaction& previous = before_arming[i];
+    // A stop that the system was told to ignore stays ignored.
+    if (sigaction(stop_signals[i], nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
+      continue;
+    }
+    if (sigaction(stop_signals[i], &action, nullptr) != 0) {
+      report_failure("cannot catch a stop, which will end the tool with the device open");
+    }
   }
+  armed = true;
 }
 
-// A handler still in place was never called: the tool set none other, so the system's default
-// comes back.
 void disarm_stop_signals() {
-  for (const int signal_number : stop_signals) {
-    struct sigaction current {};
-    sigaction(signal_number, nullptr, &current);
-    if (current.sa_handler == note_stop) std::signal(signal_number, SIG_DFL);
+  armed = false;
+  for (std::size_t i = 0; i < std::size(stop_signals); ++i) {
+    sigaction(stop_signals[i], &before_arming[i], nullptr);
   }
 }
 
@@ -83,25 +167,31 @@ int stop_signal() { return stop_requested; }
 
 console_write write_console(console_stream stream, std::string_view text) {
   const int fd = stream == console_stream::output ? STDOUT_FILENO : STDERR_FILENO;
-  const ssize_t taken = write(fd, text.data(), text.size());
-  if (taken >= 0) return {static_cast<std::size_t>(taken), false};
-  // A write that a stop cut short took nothing; the stop is the caller's to see.
-  if (errno == EINTR) return {0, false};
-  if (errno != EAGAIN && errno != EWOULDBLOCK) return {0, true};
-  // A console that another program made non-blocking is waited for as a blocking one would be.
-  pollfd ready{fd, POLLOUT, 0};
-  poll(&ready, 1, -1);
-  return {0, false};
+  static const bool waits[] = {may_wait(STDOUT_FILENO), may_wait(STDERR_FILENO)};
+  if (!waits[fd - STDOUT_FILENO]) return write_now(fd, text);
+  const stops_held held;
+  if (!held.wait_until_ready(fd, true)) return {0, false};
+  // Once it is ready, a pipe takes this much without waiting again.
+  return write_now(fd, text.substr(0, PIPE_BUF));
 }
 
-int read_input(std::FILE* input) { return std::getc(input); }
+int read_input(std::FILE* input) {
+  return typed_input_waits(input) ? next_typed_byte() : std::getc(input);
+}
 
-void unread_input(int c, std::FILE* input) { std::ungetc(c, input); }
+void unread_input(int c, std::FILE* input) {
+  if (typed_input_waits(input)) {
+    --typed.next;
+  } else {
+    std::ungetc(c, input);
+  }
+}
 
-bool reads_may_wait(std::FILE* file) {
-  struct stat status {};
-  const int fd = fileno(file);
-  return fd >= 0 && fstat(fd, &status) == 0 && !S_ISREG(status.st_mode);
+bool reads_may_wait(std::FILE* file) { return may_wait(fileno(file)); }
+
+int read_waiting_byte(std::FILE* file) {
+  const stops_held held;
+  return held.wait_until_ready(fileno(file), false) ? std::getc(file) : EOF;
 }
 
 }  // namespace brevinmarquest::platform

@@ -147,4 +147,6 @@ void unread_input(int c, std::FILE* input) {
 
 bool reads_may_wait(std::FILE* file) { return may_wait(handle_of(file)); }
 
+int read_waiting_byte(std::FILE* file) { return std::getc(file); }
+
 }  // namespace brevinmarquest::platform

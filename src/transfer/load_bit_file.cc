@@ -23,8 +23,9 @@ std::string quoted(std::string_view name) {
 }
 
 // Opens the named file and reads one byte ahead, so that a name that opens but cannot be read,
-// such as a directory, is refused before the device is touched. On failure `why` gives the
-// system's reason.
+// such as a directory, is refused before the device is touched. A file whose reads may wait (a
+// FIFO) is read a byte at a time, past the C library's buffer, from its first byte on. On failure
+// `why` gives the system's reason.
 file_ptr open_bit_file(const session& s, std::string_view name, std::string& why) {
   // No file name holds a NUL; the part before it must not be opened in its place.
   if (name.find('\0') != std::string_view::npos) {
@@ -32,6 +33,10 @@ file_ptr open_bit_file(const session& s, std::string_view name, std::string& why
     return nullptr;
   }
   file_ptr file(s.open_file(std::string(name).c_str()));
+  if (file && platform::reads_may_wait(file.get())) {
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    return file;
+  }
   // Putting back the end of the file puts back nothing.
   if (file) std::ungetc(std::getc(file.get()), file.get());
   if (file && !std::ferror(file.get())) return file;
@@ -56,8 +61,11 @@ bool send_file(const session& s, std::FILE* file) {
   std::optional<usb_link> link = usb_link_open(s);
   if (!link) return false;
   const bool reads_wait = platform::reads_may_wait(file);
-  int byte = std::getc(file);
-  for (; byte != EOF && !s.stops.requested(); byte = std::getc(file)) {
+  const auto next_byte = [&] {
+    return reads_wait ? platform::read_waiting_byte(file) : std::getc(file);
+  };
+  int byte = next_byte();
+  for (; byte != EOF && !s.stops.requested(); byte = next_byte()) {
     const std::uint64_t value_at = text_mark(s);
     say(s, byte, " ");
     const shown echoed = show(s);
@@ -68,7 +76,9 @@ bool send_file(const session& s, std::FILE* file) {
     if (!usb_link_send_byte(*link, static_cast<unsigned char>(byte))) break;
     if (reads_wait) show(s);
   }
-  const bool read_whole = byte == EOF && !std::ferror(file);
+  // A stop ends the wait for a FIFO's writer as its end would.
+  const bool stopped_waiting = reads_wait && s.stops.requested();
+  const bool read_whole = byte == EOF && !std::ferror(file) && !stopped_waiting;
   if (read_whole) {
     say(s, "   End of bit stream reached.\n");
   } else if (byte == EOF && !s.stops.requested()) {
