@@ -180,7 +180,7 @@ std::vector<int> typed_values_of(std::string_view input) {
     while (at < input.size() && !is_white_space(input[at])) ++at;
     const std::string_view entry = input.substr(start, at - start);
     if (entry.empty() || entry.size() >= entry_capacity) continue;
-    const int value = entry_value(entry);
+    const int value = entry_value(entry).value_or(0);
     if (value >= 0 && value <= largest_byte) values.push_back(value);
   }
   return values;

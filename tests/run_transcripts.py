@@ -36,8 +36,8 @@ A .test file holds cases: each a line "=== title", lines of comment, then sectio
                       it is given. On Windows itself the tool runs from a copy beside the first
                       folder's FTD2XX.dll, and a case with no folder is skipped
   chips               emulated FTDI chips, one a line in plug-in order (or none), reached through
-                      the system's libftdi1 and libusb (see usb_chips.py); device then means the
-                      bytes the chips received
+                      the system's libftdi1 and libusb (see usb_chips.py), or the libraries
+                      named; device then means the bytes the chips received
   usb                 exactly what the chips saw, as usb_chips.py logs it
 In texts and names, {banner}, {menu}, {load}, {entry} and {unrecognized} (its line and the menu)
 stand for the tool's texts, {xNN} for the byte of lower-case hex value NN and {T*N} for T repeated
@@ -364,7 +364,8 @@ def run_case(sections, args):
             env.update(UMOCKDEV_DIR=bench.root, LD_PRELOAD=usb_chips.PRELOAD)
             # A sanitized tool would otherwise refuse to start behind the preloaded library.
             env["ASAN_OPTIONS"] = "verify_asan_link_order=0:" + env.get("ASAN_OPTIONS", "")
-            env[args.path_variable] = os.path.join(TEXTS["build"], "no-vendor")
+            if "libraries" not in sections:
+                env[args.path_variable] = os.path.join(TEXTS["build"], "no-vendor")
         with contextlib.closing(bench) if bench else contextlib.nullcontext():
             done = run_tool(args, sections, folder, env, received, bench and bench.unprivileged)
         if done is None:

@@ -20,7 +20,11 @@ int run_menu(const session& s) {
         "   [H]and enter bytes to send to USB\n"
         "   [Q]uit\n\n");
     const token command = next_token(s, buffer, sizeof buffer);
-    if (command.status == token_status::end_of_input) return input_ended_status;
+    if (command.status == token_status::end_of_input) {
+      // A script learns why it got this status; once the output failed, that is why.
+      if (!s.console.output_failed) explain(s, "brevinmarquest: standard input ended before Q\n");
+      return input_ended_status;
+    }
     if (token_is(command, "L")) {
       load_bit_file(s);
     } else if (token_is(command, "H")) {

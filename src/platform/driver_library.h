@@ -24,8 +24,11 @@ struct driver_calls {
   // the library lacks the call. Without it a write to a chip that takes nothing may never return.
   DeviceStatus(DRIVER_CALL* set_timeouts)(void* handle, std::uint32_t read_ms,
                                           std::uint32_t write_ms) = nullptr;
-  // The file name of the library the calls reach.
-  const char* library = "";
+  // Whether the machine shows no USB device at all, where the library crashes if asked to open
+  // one; null where asking is safe.
+  bool (*usb_missing)() = nullptr;
+  // The file of the library the calls reach, as it was loaded.
+  std::string library;
   library_kind kind = library_kind::vendor;
   // Why a library preferred to this one was passed over; empty when none was.
   std::string passed_over;

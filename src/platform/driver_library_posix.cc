@@ -1,10 +1,12 @@
 // Reaches a driver library on Linux and macOS through the dynamic loader, so that the loader's
 // search path and LD_LIBRARY_PATH (DYLD_LIBRARY_PATH) decide which copy is used. The vendor's
 // D2XX library comes first; libftdi1 stands in when the vendor's cannot be loaded.
+#include <dirent.h>
 #include <dlfcn.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/driver_library.h"
 #include "platform/libftdi_driver.h"
@@ -23,45 +25,94 @@ std::string loader_words() {
   return words ? words : "";
 }
 
-module_ptr load(const char* file, std::string& why) {
-  module_ptr module(dlopen(file, RTLD_NOW | RTLD_LOCAL));
-  if (!module) why = load_failure(file, loader_words());
-  return module;
+// The files to try for a library, in order: its name, which the loader looks up on its path,
+// then on Apple silicon Homebrew's folder, which dyld does not search by itself. dyld still looks
+// for the name on DYLD_LIBRARY_PATH first, so a folder put there hides Homebrew's copy too.
+std::vector<std::string> candidates(const char* name) {
+#if defined(__APPLE__) && defined(__aarch64__)
+  return {name, std::string("/opt/homebrew/lib/") + name};
+#else
+  return {name};
+#endif
 }
 
 template <typename Function>
-bool bind(void* module, const char* file, const char* name, Function& function, std::string& why) {
+bool bind(void* module, const std::string& file, const char* name, Function& function,
+          std::string& why) {
   void* address = dlsym(module, name);
   if (!address) {
-    why = std::string(file) + " lacks " + name + ": " + loader_words();
+    why = file + " lacks " + name + ": " + loader_words();
     return false;
   }
   function = reinterpret_cast<Function>(address);
   return true;
 }
 
+// Loads the first of the library's files that has every call `bind_all` binds; the file name
+// is kept in `file`. On failure `why` names each file tried and why it failed.
+template <typename Binder>
+module_ptr load(const char* name, std::string& file, std::string& why, Binder bind_all) {
+  for (const std::string& candidate : candidates(name)) {
+    std::string failure;
+    module_ptr module(dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (!module) {
+      failure = load_failure(candidate.c_str(), loader_words());
+    } else if (bind_all(module.get(), candidate, failure)) {
+      file = candidate;
+      return module;
+    }
+    why += (why.empty() ? "" : "; ") + failure;
+  }
+  return nullptr;
+}
+
+#ifdef __linux__
+// FTDI's Linux library looks for /dev/bus/usb, then /proc/bus/usb, and crashes in its open where
+// the machine shows no USB device at all, as in a virtual machine or container without USB.
+bool no_usb_device() {
+  const std::unique_ptr<DIR, int (*)(DIR*)> bus(opendir("/dev/bus/usb"), closedir);
+  if (!bus) return true;
+  while (const dirent* entry = readdir(bus.get())) {
+    if (entry->d_name[0] != '.') return false;
+  }
+  return true;
+}
+#endif
+
 bool load_vendor(module_ptr& module, driver_calls& calls, std::string& why) {
-  const char* file = BREVINMARQUEST_VENDOR_LIBRARY;
-  module = load(file, why);
-  calls.library = file;
-  return module && bind(module.get(), file, "FT_Open", calls.open_by_index, why) &&
-         bind(module.get(), file, "FT_Write", calls.write, why) &&
-         bind(module.get(), file, "FT_Close", calls.close, why);
+  module = load(BREVINMARQUEST_VENDOR_LIBRARY, calls.library, why,
+                [&calls](void* library, const std::string& name, std::string& failure) {
+                  if (!bind(library, name, "FT_Open", calls.open_by_index, failure) ||
+                      !bind(library, name, "FT_Write", calls.write, failure) ||
+                      !bind(library, name, "FT_Close", calls.close, failure)) {
+                    return false;
+                  }
+                  // Older libraries lack it; their writes then wait as long as the chip does.
+                  calls.set_timeouts = reinterpret_cast<decltype(calls.set_timeouts)>(
+                      dlsym(library, "FT_SetTimeouts"));
+#ifdef __linux__
+                  // Only FTDI's own library has this call; a stand-in may open without USB.
+                  if (dlsym(library, "FT_GetLibraryVersion")) calls.usb_missing = no_usb_device;
+#endif
+                  return true;
+                });
+  return module != nullptr;
 }
 
 // Each libftdi function is bound into the field of its own name.
-#define BIND_LIBFTDI(name) bind(module.get(), file, #name, libftdi.name, why)
+#define BIND_LIBFTDI(call) bind(library, name, #call, libftdi.call, failure)
 
 bool load_libftdi(module_ptr& module, libftdi_functions& libftdi, driver_calls& calls,
                   std::string& why) {
-  const char* file = BREVINMARQUEST_LIBFTDI_LIBRARY;
-  module = load(file, why);
-  if (!module || !BIND_LIBFTDI(ftdi_new) || !BIND_LIBFTDI(ftdi_free) ||
-      !BIND_LIBFTDI(ftdi_usb_find_all) || !BIND_LIBFTDI(ftdi_list_free) ||
-      !BIND_LIBFTDI(ftdi_usb_open_dev) || !BIND_LIBFTDI(ftdi_usb_close) ||
-      !BIND_LIBFTDI(ftdi_write_data) || !BIND_LIBFTDI(ftdi_get_error_string)) {
-    return false;
-  }
+  std::string file;
+  module = load(BREVINMARQUEST_LIBFTDI_LIBRARY, file, why,
+                [&libftdi](void* library, const std::string& name, std::string& failure) {
+                  return BIND_LIBFTDI(ftdi_new) && BIND_LIBFTDI(ftdi_free) &&
+                         BIND_LIBFTDI(ftdi_usb_find_all) && BIND_LIBFTDI(ftdi_list_free) &&
+                         BIND_LIBFTDI(ftdi_usb_open_dev) && BIND_LIBFTDI(ftdi_usb_close) &&
+                         BIND_LIBFTDI(ftdi_write_data) && BIND_LIBFTDI(ftdi_get_error_string);
+                });
+  if (!module) return false;
   calls = libftdi_calls(libftdi);
   calls.library = file;
   return true;

@@ -11,6 +11,9 @@ namespace {
 // Stands in a fix for what to do about the udev rule, which depends on how the tool was
 // installed.
 constexpr std::string_view rule_marker = "{rule}";
+// Stands for sudo and a blank where the tool is not already root, where a minimal system may not
+// even have sudo.
+constexpr std::string_view sudo_marker = "{sudo}";
 
 struct advice_row {
   system_kind system;
@@ -34,10 +37,10 @@ constexpr auto any_library = std::nullopt;
 const advice_row advice_table[] = {
     {on_linux, vendor, device_not_found,
      "no device found: none is plugged in, ftdi_sio holds it, or you lack permission on it",
-     "plug the device in, run sudo rmmod ftdi_sio, and {rule}"},
+     "plug the device in, run {sudo}rmmod ftdi_sio, and {rule}"},
     {on_linux, vendor, device_not_opened,
      "found but not opened: another program or ftdi_sio holds it, or you lack permission on it",
-     "close the other program, run sudo rmmod ftdi_sio, and {rule}"},
+     "close the other program, run {sudo}rmmod ftdi_sio, and {rule}"},
     // Listing needs no permission: a device that lsusb shows but libftdi1 does not list has a
     // product ID the tool does not look for.
     {on_linux, libftdi, device_not_found,
@@ -47,7 +50,7 @@ const advice_row advice_table[] = {
     {on_linux, libftdi, device_not_opened, "you lack permission on it, or another program holds it",
      "{rule}, and close any program that uses the device"},
     {on_linux, any_library, no_driver_library, "",
-     "on Debian and Ubuntu run sudo apt install libftdi1-2, or install FTDI's D2XX library"},
+     "on Debian and Ubuntu run {sudo}apt install libftdi1-2, or install FTDI's D2XX library"},
     {on_macos, any_library, device_not_found,
      "no device found: none is plugged in, or Apple's serial driver holds it",
      "plug the device in, and keep Apple's serial driver off it as FTDI's D2XX guide for macOS "
@@ -58,8 +61,7 @@ const advice_row advice_table[] = {
      "close the other program, and keep Apple's serial driver off the device as FTDI's D2XX "
      "guide for macOS says"},
     {on_macos, any_library, no_driver_library, "",
-     "run brew install libftdi and start the tool with "
-     "DYLD_FALLBACK_LIBRARY_PATH=/opt/homebrew/lib, or install FTDI's D2XX library"},
+     "run brew install libftdi, or install FTDI's D2XX library"},
     {on_windows, any_library, device_not_found,
      "no device found: none is plugged in, or FTDI's driver is not installed for it",
      "plug the device in; if it is plugged in, install FTDI's D2XX driver for it and plug it in "
@@ -123,7 +125,7 @@ const char* status_words(DeviceStatus status) {
 }
 
 open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,
-                       const udev_rule& rule) {
+                       const udev_rule& rule, bool as_root) {
   for (const advice_row& row : advice_table) {
     if (row.system != system || row.library.value_or(kind) != kind || row.status != status) {
       continue;
@@ -131,11 +133,20 @@ open_advice advice_for(system_kind system, library_kind kind, DeviceStatus statu
     std::string fix = row.fix;
     const std::size_t at = fix.find(rule_marker);
     if (at != std::string::npos) fix.replace(at, rule_marker.size(), rule_step(rule));
+    const std::size_t sudo_at = fix.find(sudo_marker);
+    if (sudo_at != std::string::npos) fix.replace(sudo_at, sudo_marker.size(), as_root ? "" : "sudo ");
     // Windows has no manual page; the README is beside the tool there.
     return {row.causes,
             fix + (system == on_windows ? "; see the README" : "; see man brevinmarquest")};
   }
   return {};
+}
+
+open_advice no_usb_advice() {
+  return {"this machine shows no USB device (/dev/bus/usb is missing or empty), and FTDI's library "
+          "crashes when asked to open one there",
+          "plug the device into this machine; a virtual machine or container needs USB passed "
+          "through to it; see man brevinmarquest"};
 }
 
 }  // namespace brevinmarquest::platform

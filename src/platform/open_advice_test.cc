@@ -17,7 +17,7 @@ TEST(OpenAdvice, EverySystemAndLibraryHasAFixForTheCommonFailuresThatPointsFurth
       for (const DeviceStatus status :
            {device_status::device_not_found, device_status::device_not_opened,
             device_status::no_driver_library}) {
-        const std::string fix = advice_for(system, kind, status, rule).fix;
+        const std::string fix = advice_for(system, kind, status, rule, false).fix;
         const char* further =
             system == system_kind::windows ? "see the README" : "see man brevinmarquest";
         EXPECT_NE(fix.find(further), std::string::npos) << fix;
@@ -31,13 +31,13 @@ TEST(OpenAdvice, EverySystemAndLibraryHasAFixForTheCommonFailuresThatPointsFurth
     }
   }
   EXPECT_EQ(
-      advice_for(system_kind::linux_system, library_kind::vendor, device_status::io_error, rule)
+      advice_for(system_kind::linux_system, library_kind::vendor, device_status::io_error, rule, false)
           .fix,
       "");
 }
 
-// Words each fix must hold: the package to install on each system, and the step for the udev
-// rule wherever the tool runs from.
+// Words each fix must hold: the package to install on each system, sudo only for a user who is
+// not root, and the step for the udev rule wherever the tool runs from.
 TEST(OpenAdvice, EachFixNamesWhatToDo) {
   constexpr system_kind on_linux = system_kind::linux_system;
   const struct {
@@ -45,10 +45,11 @@ TEST(OpenAdvice, EachFixNamesWhatToDo) {
     DeviceStatus status;
     const char* program;
     const char* words;
+    bool as_root = false;
   } cases[] = {
-      {on_linux, 1000, "", "apt install libftdi1-2"},
+      {on_linux, 1000, "", "run sudo apt install libftdi1-2"},
+      {on_linux, 1000, "", "Ubuntu run apt install", true},
       {system_kind::macos, 1000, "", "brew install libftdi"},
-      {system_kind::macos, 1000, "", "FALLBACK_LIBRARY_PATH=/opt/homebrew/lib"},
       {system_kind::windows, 1000, "", "FTDI's D2XX driver package"},
       {on_linux, 3, "/b/src/brevinmarquest", "install the udev rule udev/60-brevinmarquest.rules"},
       {on_linux, 3, "/home/u/bin/b/brevinmarquest", "rule udev/60-brevinmarquest.rules from the"},
@@ -62,7 +63,7 @@ TEST(OpenAdvice, EachFixNamesWhatToDo) {
   const auto present = [](const std::string& path) { return path.rfind("/copied/", 0) != 0; };
   for (const auto& c : cases) {
     const std::string fix =
-        advice_for(c.system, library_kind::libftdi, c.status, udev_rule_for(c.program, present))
+        advice_for(c.system, library_kind::libftdi, c.status, udev_rule_for(c.program, present), c.as_root)
             .fix;
     EXPECT_NE(fix.find(c.words), std::string::npos) << fix;
   }

@@ -17,6 +17,9 @@ system_kind running_system();
 // The file of this copy of the tool, where the system tells it; empty elsewhere.
 std::string tool_path();
 
+// Whether the tool runs as root, who needs no sudo.
+bool running_as_root();
+
 // From here until disarm_stop_signals, the user's stop (Ctrl-C, or SIGTERM) only sets a flag and
 // ends every wait of the tool's own, so that a transfer can finish its write and close the
 // device however late the stop comes. The first stop is the one reported; a second of the same

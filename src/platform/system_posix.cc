@@ -137,6 +137,8 @@ std::string tool_path() {
   return std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
+bool running_as_root() { return geteuid() == 0; }
+
 // SA_RESETHAND lets a second stop end the tool even inside a driver call that never returns.
 void arm_stop_signals() {
   struct sigaction action {};

@@ -112,6 +112,8 @@ system_kind running_system() { return system_kind::windows; }
 
 std::string tool_path() { return ""; }
 
+bool running_as_root() { return false; }
+
 void arm_stop_signals() { SetConsoleCtrlHandler(note_stop, TRUE); }
 
 void disarm_stop_signals() { SetConsoleCtrlHandler(note_stop, FALSE); }

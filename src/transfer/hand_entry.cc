@@ -9,11 +9,13 @@ constexpr int largest_byte = 255;
 
 }  // namespace
 
-int entry_value(std::string_view entry) {
+std::optional<int> entry_value(std::string_view entry) {
   const bool negative = !entry.empty() && entry[0] == '-';
   if (!entry.empty() && (negative || entry[0] == '+')) entry.remove_prefix(1);
+  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (entry.empty() || !is_digit(entry[0])) return std::nullopt;
   int magnitude = 0;
-  for (; !entry.empty() && entry[0] >= '0' && entry[0] <= '9'; entry.remove_prefix(1)) {
+  for (; !entry.empty() && is_digit(entry[0]); entry.remove_prefix(1)) {
     magnitude = magnitude * 10 + (entry[0] - '0');
   }
   return negative ? -magnitude : magnitude;
@@ -32,7 +34,14 @@ void hand_entry(const session& s) {
       break;
     }
     if (entry.status == token_status::end_of_input || token_is(entry, "Q")) break;
-    const int value = entry.status == token_status::read ? entry_value(entry.text) : -1;
+    const std::optional<int> digits =
+        entry.status == token_status::read ? entry_value(entry.text) : -1;
+    // An entry without digits goes as 0; a user who meant to leave learns why the device got it.
+    if (!digits) {
+      explain(s, "brevinmarquest: ", quoted(entry.text),
+              " is not a number, so it goes as 0; only Q quits\n");
+    }
+    const int value = digits.value_or(0);
     if (value < 0 || value > largest_byte) {
       say(s, "Invalid entry\n");
       continue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "transfer/session.h"
@@ -10,7 +11,7 @@ namespace brevinmarquest {
 void hand_entry(const session& s);
 
 // Converts a typed entry of at most three characters as decimal: an optional sign, then digits
-// up to the first character that is not one; no digits give 0.
-int entry_value(std::string_view entry);
+// up to the first character that is not one; none when no digit follows the sign.
+std::optional<int> entry_value(std::string_view entry);
 
 }  // namespace brevinmarquest

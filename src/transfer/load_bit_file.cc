@@ -10,18 +10,6 @@
 namespace brevinmarquest {
 namespace {
 
-// The name as data: quoted, with every byte a terminal could act on written as an escape.
-std::string quoted(std::string_view name) {
-  std::string text = "\"";
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    char escape[5];
-    std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-    text += byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\' ? escape : std::string(1, c);
-  }
-  return text + "\"";
-}
-
 // Opens the named file and reads one byte ahead, so that a name that opens but cannot be read,
 // such as a directory, is refused before the device is touched. A file whose reads may wait (a
 // FIFO) is read a byte at a time, past the C library's buffer, from its first byte on. On failure

@@ -57,6 +57,17 @@ bool take_back(const session& s, std::uint64_t mark) {
   return true;
 }
 
+std::string quoted(std::string_view text) {
+  std::string data = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    char escape[5];
+    std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+    data += byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\' ? escape : std::string(1, c);
+  }
+  return data + "\"";
+}
+
 token next_token(const session& s, char* buffer, std::size_t capacity) {
   if (show(s) == shown::failed) return {token_status::end_of_input, {}};
   return read_token(s.input, buffer, capacity);

@@ -107,6 +107,10 @@ std::uint64_t text_mark(const session& s);
 // Takes back every text said since `mark`, when none of it reached the console yet.
 bool take_back(const session& s, std::uint64_t mark);
 
+// Typed text as data for standard error: quoted, with every byte a terminal could act on written
+// as an escape.
+std::string quoted(std::string_view text);
+
 // Reads the next token for a dialogue, after the console shows all that is owed. Once the
 // console output has failed nobody can follow the dialogue any more, so input counts as ended
 // and every loop winds down.

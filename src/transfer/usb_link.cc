@@ -13,6 +13,9 @@ using platform::DeviceStatus;
 namespace device_status = platform::device_status;
 
 constexpr std::int32_t device_index = 0;
+// How long a write may wait for the device to take its byte, so that a chip that never takes it
+// cannot hold the tool, the device open, for ever. A read is never made; it gets the same.
+constexpr std::uint32_t write_timeout_ms = 5000;
 
 // The library's own words on its last failure, as a line's ending; empty when it has none.
 std::string library_words(const platform::driver_calls& driver) {
@@ -23,10 +26,14 @@ std::string library_words(const platform::driver_calls& driver) {
 // After the console's line, what failed and then the fix, with the advice for this system and
 // this copy of the tool: two lines at most.
 void explain_open_failure(const session& s, const platform::driver_calls* driver,
-                          DeviceStatus status, const std::string& why) {
-  const platform::open_advice advice = platform::advice_for(
-      platform::running_system(), driver ? driver->kind : platform::library_kind::vendor, status,
-      platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
+                          DeviceStatus status, const std::string& why, bool usb_missing) {
+  const platform::open_advice advice =
+      usb_missing ? platform::no_usb_advice()
+                  : platform::advice_for(
+                        platform::running_system(),
+                        driver ? driver->kind : platform::library_kind::vendor, status,
+                        platform::udev_rule_for(platform::tool_path(), platform::rule_readable),
+                        platform::running_as_root());
   if (!driver) {
     explain(s, "brevinmarquest: no driver library could be loaded: ", why, "\n");
   } else {
@@ -41,21 +48,48 @@ void explain_open_failure(const session& s, const platform::driver_calls* driver
   if (!advice.fix.empty()) explain(s, "brevinmarquest: fix: ", advice.fix, "\n");
 }
 
+// The console's line leaves the status out; the user still needs to know what failed. A driver
+// that reports no failure gave up waiting for the device to take the byte.
+void explain_short_write(const session& s, const platform::driver_calls& driver,
+                         DeviceStatus status) {
+  if (status == device_status::ok) {
+    explain(s, "brevinmarquest: device ", device_index, " took no byte",
+            driver.set_timeouts ? " within 5 seconds" : "",
+            ": on a chip in a FIFO mode, nothing on the far side is reading\n");
+    return;
+  }
+  explain(s, "brevinmarquest: the write to device ", device_index, " failed with code ", status,
+          " (", platform::status_words(status), ")", library_words(driver), "\n");
+}
+
+// Says on standard error that the device may hold a write for ever, when it cannot be told not to.
+void limit_writes(const session& s, const platform::driver_calls& driver, void* handle) {
+  if (!driver.set_timeouts) return;
+  const DeviceStatus status = driver.set_timeouts(handle, write_timeout_ms, write_timeout_ms);
+  if (status != device_status::ok) {
+    explain(s, "brevinmarquest: the timeouts of device ", device_index, " could not be set (code ",
+            status, "): a byte it does not take holds the tool until Ctrl-C\n");
+  }
+}
+
 }  // namespace
 
 std::optional<usb_link> usb_link_open(const session& s) {
   std::string why;
   const platform::driver_calls* driver = s.driver(why);
+  const bool usb_missing = driver && driver->usb_missing && driver->usb_missing();
   void* handle = nullptr;
-  const DeviceStatus status =
-      driver ? driver->open_by_index(device_index, &handle) : device_status::no_driver_library;
+  const DeviceStatus status = !driver       ? device_status::no_driver_library
+                              : usb_missing ? device_status::device_not_found
+                                            : driver->open_by_index(device_index, &handle);
   if (status == device_status::ok) {
     s.stops.arm();
     say(s, "USB Interface Opened Successfully!\n");
+    limit_writes(s, *driver, handle);
     return usb_link{driver, handle, 0, &s};
   }
   say(s, "ERROR opening USB!  Code ", status, ".\n");
-  explain_open_failure(s, driver, status, why);
+  explain_open_failure(s, driver, status, why, usb_missing);
   return std::nullopt;
 }
 
@@ -69,9 +103,7 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte) {
   say(s, "   ", link.total, " total bytes written\n");
   if (written != sizeof buffer) {
     say(s, "ERROR! Only ", written, " of 1 bytes written successfully.  Aborting...\n");
-    // The console's line leaves the status out; the user still needs it to tell failures apart.
-    explain(s, "brevinmarquest: the write to device ", device_index, " failed with code ", status,
-            " (", platform::status_words(status), ")", library_words(*link.driver), "\n");
+    explain_short_write(s, *link.driver, status);
     return false;
   }
   if (status != device_status::ok) {

@@ -37,7 +37,8 @@ class UsbLink : public ::testing::Test {
   static platform::open_advice vendor_advice(platform::DeviceStatus status) {
     return platform::advice_for(
         platform::running_system(), platform::library_kind::vendor, status,
-        platform::udev_rule_for(platform::tool_path(), platform::rule_readable));
+        platform::udev_rule_for(platform::tool_path(), platform::rule_readable),
+        platform::running_as_root());
   }
 
   std::string printed() {
