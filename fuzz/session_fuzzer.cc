@@ -28,6 +28,7 @@
 #include "console/main_menu.h"
 #include "console/token_reader.h"
 #include "transfer/hand_entry.h"
+#include "console/console_writer.h"
 #include "transfer/session.h"
 
 namespace brevinmarquest::fuzz {
@@ -127,7 +128,7 @@ struct world {
   std::vector<std::string> expected_totals;
   // The user's stop, once it came.
   int stop = 0;
-  const session* s = nullptr;
+  const console* c = nullptr;
 
   // The next byte of the driver's script; once it runs out the device works.
   unsigned char next_script_byte() {
@@ -217,11 +218,8 @@ ssize_t read_file(void* cookie, char* buffer, std::size_t size) {
 // still owes.
 std::string said(const world& w) {
   std::string text = w.printed;
-  std::size_t start = 0;
-  for (const auto& [end, stream] : w.s->console.runs) {
-    if (stream == platform::console_stream::output)
-      text.append(w.s->console.owed, start, end - start);
-    start = end;
+  for (const auto& [stream, owed] : w.c->owed) {
+    if (stream == platform::console_stream::output) text += owed;
   }
   return text;
 }
@@ -386,20 +384,22 @@ void play(std::string_view data) {
   FILE* input = fmemopen(w.input_bytes.data(), w.input_bytes.size(), "rb");
   w.input = input;
   require(input != nullptr, "the harness has its input");
-  session s;
-  s.input = input;
-  s.write = [&w](platform::console_stream stream, std::string_view text) {
+  console c;
+  c.io.input = input;
+  c.io.stop = [] { return playing->stop; };
+  c.io.write = [&w](platform::console_stream stream, std::string_view text) {
     return write_console(w, stream, text);
   };
+  session s;
   s.driver = [&w](std::string& why) -> const platform::driver_calls* {
     if (w.next_script_byte() != 0xFF) return &w.calls;
     why = "no driver in this session";
     return nullptr;
   };
   s.open_file = [&w](const char* name) { return open_fake_file(w, name); };
-  s.stops.requested = [] { return playing->stop; };
-  w.s = &s;
-  const int status = main_menu(s);
+  s.stops.requested = c.io.stop;
+  w.c = &c;
+  const int status = main_menu(s, c);
   check_end(w, status);
   std::fclose(input);
 }

@@ -7,13 +7,15 @@
 
 int main() {
   namespace bm = brevinmarquest;
+  bm::console c;
+  c.io.input = stdin;
+  c.io.write = bm::platform::write_console;
+  c.io.stop = bm::platform::stop_signal;
   bm::session s;
-  s.input = stdin;
-  s.write = bm::platform::write_console;
   s.driver = bm::platform::load_driver;
   s.open_file = [](const char* name) { return std::fopen(name, "rb"); };
   s.stops.arm = bm::platform::arm_stop_signals;
   s.stops.disarm = bm::platform::disarm_stop_signals;
   s.stops.requested = bm::platform::stop_signal;
-  return bm::main_menu(s);
+  return bm::main_menu(s, c);
 }

@@ -10,6 +10,6 @@ constexpr int input_ended_status = 1;
 
 // Prints the banner once, then runs the main menu until "Q" (status 0), the end of input (1) or
 // a stop during a transfer (128 plus the signal's number).
-int main_menu(const session& s);
+int main_menu(const session& s, console& c);
 
 }  // namespace brevinmarquest

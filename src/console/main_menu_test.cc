@@ -2,99 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "fake_driver.h"
+#include "in_memory_session.h"
 
 namespace brevinmarquest {
 namespace {
 
-// A file in memory whose reading fails with an I/O error once `fails_at` bytes were read.
-struct memory_file {
-  // cppcheck-suppress unusedStructMember ; read through the map of files, where it cannot look
-  std::string contents;
-  std::size_t fails_at = std::string::npos;
-  bool closed = false;
-};
-
-file_ptr file_of(const std::string& bytes) {
-  file_ptr file(std::tmpfile());
-  std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-  std::fseek(file.get(), 0, SEEK_SET);
-  return file;
-}
-
-#ifdef __GLIBC__
-// Only glibc lets a test make a stream whose reads fail part-way.
-std::FILE* failing_file(memory_file& file) {
-  const auto read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
-    auto& f = *static_cast<memory_file*>(cookie);
-    if (f.fails_at == 0) {
-      errno = EIO;
-      return -1;
-    }
-    const std::size_t count = f.contents.copy(buffer, std::min(size, f.fails_at));
-    f.contents.erase(0, count);
-    f.fails_at -= count;
-    return static_cast<ssize_t>(count);
-  };
-  const auto close = [](void* cookie) {
-    static_cast<memory_file*>(cookie)->closed = true;
-    return 0;
-  };
-  return fopencookie(&file, "rb", {read, {}, {}, close});
-}
-#endif
-
-// The stop a session's console write asks for, as a signal handler would note it.
-int stop_signal = 0;
-
-// Standard input, the console and the files of one whole session, in memory, with the fake
-// driver as device 0. The console write numbered `stopping_write` takes only `taken` bytes: a
-// SIGINT cuts it short.
-struct in_memory_session {
-  testing::fake_driver device;
-  std::map<std::string, memory_file> files;
-  std::string printed;
-  std::string explained;
-  int stopping_write = -1;
-  std::size_t taken = 0;
-
-  int play(const std::string& typed) {
-    const platform::driver_calls calls = device.calls();
-    const file_ptr input = file_of(typed);
-    session s;
-    s.input = input.get();
-    stop_signal = 0;
-    s.stops.requested = [] { return stop_signal; };
-    s.write = [this](platform::console_stream stream, std::string_view text) {
-      if (stream == platform::console_stream::diagnostics) {
-        explained.append(text);
-      } else if (stopping_write-- == 0) {
-        printed.append(text.substr(0, taken));
-        stop_signal = 2;
-        return platform::console_write{taken, false};
-      } else {
-        printed.append(text);
-      }
-      return platform::console_write{text.size(), false};
-    };
-    s.driver = [&calls](std::string&) { return &calls; };
-    s.open_file = [this](const char* name) -> std::FILE* {
-      const auto file = files.find(name);
-      if (file == files.end()) return nullptr;
-#ifdef __GLIBC__
-      if (file->second.fails_at != std::string::npos) return failing_file(file->second);
-#endif
-      return file_of(file->second.contents).release();
-    };
-    return main_menu(s);
-  }
-};
+using testing::in_memory_session;
 
 bool holds(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;

@@ -7,22 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "transfer/session.h"
+#include "in_memory_session.h"
 
 namespace brevinmarquest {
 namespace {
 
-file_ptr input_of(const std::string& bytes) {
-  file_ptr file(std::tmpfile());
-  std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-  std::fseek(file.get(), 0, SEEK_SET);
-  return file;
-}
+using testing::file_of;
 
 // Reads tokens until the input ends, naming each: the text itself, or <too long>. The buffer
 // must hold the text zero-terminated, and an empty string after a failed read.
 std::vector<std::string> tokens_of(const std::string& bytes, std::size_t capacity) {
-  const file_ptr input = input_of(bytes);
+  const file_ptr input = file_of(bytes);
   std::vector<char> buffer(capacity);
   std::vector<std::string> seen;
   for (;;) {
@@ -58,7 +53,7 @@ TEST(ReadToken, KeepsNulAsAnOrdinaryCharacter) {
 }
 
 TEST(ReadToken, LeavesTheWhiteSpaceAfterATokenUnread) {
-  const file_ptr input = input_of("Q\nrest");
+  const file_ptr input = file_of("Q\nrest");
   char buffer[4];
   read_token(input.get(), buffer, sizeof buffer);
   EXPECT_EQ(std::getc(input.get()), '\n');

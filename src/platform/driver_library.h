@@ -32,8 +32,9 @@ struct driver_calls {
   library_kind kind = library_kind::vendor;
   // Why a library preferred to this one was passed over; empty when none was.
   std::string passed_over;
-  // The library's own words on why its last open or write failed; null when it has none.
-  std::string (*last_words)() = nullptr;
+  // The library's own words on why the last write on `handle`, or with none the last open,
+  // failed; empty when it has none. Null for a library without words of its own.
+  std::string (*failure_words)(void* handle) = nullptr;
 };
 
 // The calls of the system's driver library: FTDI's D2XX library, or on systems that offer one, a

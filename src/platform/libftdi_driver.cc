@@ -1,31 +1,30 @@
 #include "platform/libftdi_driver.h"
 
-#include <cerrno>
-#include <cstring>
-
 namespace brevinmarquest::platform {
 namespace {
 
 constexpr int usual_ids = 0;
 
-// libftdi's calls are free functions, so the driver that stands on them is one per process too.
+// The driver calls keep the vendor's signatures, which carry no context, so the driver that
+// stands on libftdi's functions is one per process, as the functions are: they and libftdi's
+// words on the last failed open, whose context is freed with it, are kept here.
 const libftdi_functions* libftdi = nullptr;
-std::string last_error;  // NOLINT(cert-err58-cpp): an empty string cannot throw
+std::string open_failure;  // NOLINT(cert-err58-cpp): an empty string cannot throw
 
 ftdi_context* context_of(void* handle) { return static_cast<ftdi_context*>(handle); }
 
-// Keeps libftdi's words on the context's last error, to be shown with the failure.
-void keep_words(ftdi_context* context) {
+// libftdi's words on the context's last error.
+std::string words_of(ftdi_context* context) {
   const char* words = libftdi->ftdi_get_error_string(context);
-  last_error = words ? words : "";
+  return words ? words : "";
 }
 
 // Lists the devices with FTDI's usual IDs and opens the first, as device 0.
 DeviceStatus DRIVER_CALL libftdi_open(std::int32_t /*index*/, void** handle) {
-  last_error.clear();
+  open_failure.clear();
   ftdi_context* context = libftdi->ftdi_new();
   if (!context) {
-    last_error = "ftdi_new failed";
+    open_failure = "ftdi_new failed";
     return device_status::other_error;
   }
   ftdi_device_list* list = nullptr;
@@ -39,7 +38,7 @@ DeviceStatus DRIVER_CALL libftdi_open(std::int32_t /*index*/, void** handle) {
   if (status == device_status::ok) {
     *handle = context;
   } else {
-    keep_words(context);
+    open_failure = words_of(context);
     libftdi->ftdi_free(context);
   }
   return status;
@@ -52,9 +51,7 @@ DeviceStatus DRIVER_CALL libftdi_write(void* handle, void* bytes, std::uint32_t 
   const int result =
       libftdi->ftdi_write_data(context_of(handle), static_cast<const unsigned char*>(bytes), size);
   *written = result > 0 ? static_cast<std::uint32_t>(result) : 0;
-  if (*written == count) return device_status::ok;
-  keep_words(context_of(handle));
-  return device_status::io_error;
+  return *written == count ? device_status::ok : device_status::io_error;
 }
 
 DeviceStatus DRIVER_CALL libftdi_close(void* handle) {
@@ -63,7 +60,9 @@ DeviceStatus DRIVER_CALL libftdi_close(void* handle) {
   return result < 0 ? device_status::other_error : device_status::ok;
 }
 
-std::string libftdi_last_words() { return last_error; }
+std::string libftdi_failure_words(void* handle) {
+  return handle ? words_of(context_of(handle)) : open_failure;
+}
 
 }  // namespace
 
@@ -74,16 +73,8 @@ driver_calls libftdi_calls(const libftdi_functions& functions) {
   calls.write = libftdi_write;
   calls.close = libftdi_close;
   calls.kind = library_kind::libftdi;
-  calls.last_words = libftdi_last_words;
+  calls.failure_words = libftdi_failure_words;
   return calls;
-}
-
-std::string load_failure(const char* file, const std::string& reason) {
-  const std::string name = file;
-  if (reason == name + ": cannot open shared object file: " + std::strerror(ENOENT)) {
-    return name + " is not installed";
-  }
-  return "cannot load " + name + ": " + reason;
 }
 
 }  // namespace brevinmarquest::platform

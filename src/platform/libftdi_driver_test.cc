@@ -100,7 +100,7 @@ class LibftdiDriver : public ::testing::Test {
   void* handle = nullptr;
 
   DeviceStatus open() { return calls.open_by_index(0, &handle); }
-  std::string last_words() const { return calls.last_words(); }
+  std::string last_words() const { return calls.failure_words(nullptr); }
 };
 
 TEST_F(LibftdiDriver, OpensTheFirstListedDeviceAndSendsOneBytePerCall) {

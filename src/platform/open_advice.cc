@@ -84,33 +84,29 @@ constexpr const char* vendor_status_words[] = {
     "device list not ready"};
 // clang-format on
 
-// An installed tool has its rule on the machine; what is left is to be among those it lets in,
-// once it lies where udev reads it.
-std::string rule_step(const udev_rule& rule) {
-  if (rule.where == udev_rule::place::source_tree) {
-    return "install the udev rule " + rule.path + " from the source tree";
-  }
-  const std::string join = "join the plugdev group";
-  if (rule.where == udev_rule::place::read_by_udev) {
-    return join + " (the udev rule " + rule.path + " lets it in)";
-  }
-  return "copy the udev rule " + rule.path + " into /etc/udev/rules.d, where udev reads it, and " +
-         join;
+// Puts `words` where `marker` stands in `text`, if it does.
+void fill_in(std::string& text, std::string_view marker, std::string_view words) {
+  const std::size_t at = text.find(marker);
+  if (at != std::string::npos) text.replace(at, marker.size(), words);
 }
 
 }  // namespace
 
-udev_rule udev_rule_for(const std::string& program, bool (*present)(const std::string& path)) {
+std::string udev_rule_step(const std::string& program,
+                           bool (*present)(const std::string& path)) {
   const std::size_t bin = program.rfind("/bin/");
   const bool installed =
       bin != std::string::npos && program.find('/', bin + 5) == std::string::npos;
   const std::string prefix = installed ? program.substr(0, bin) : "";
   const std::string path = prefix + "/lib/udev/rules.d/60-brevinmarquest.rules";
   if (!installed || !present(path)) {
-    return {udev_rule::place::source_tree, "udev/60-brevinmarquest.rules"};
+    return "install the udev rule udev/60-brevinmarquest.rules from the source tree";
   }
-  const bool read = prefix == "/usr" || prefix == "/usr/local" || prefix.empty();
-  return {read ? udev_rule::place::read_by_udev : udev_rule::place::unread_prefix, path};
+  const std::string join = "join the plugdev group";
+  if (prefix == "/usr" || prefix == "/usr/local" || prefix.empty()) {
+    return join + " (the udev rule " + path + " lets it in)";
+  }
+  return "copy the udev rule " + path + " into /etc/udev/rules.d, where udev reads it, and " + join;
 }
 
 bool rule_readable(const std::string& path) {
@@ -125,16 +121,14 @@ const char* status_words(DeviceStatus status) {
 }
 
 open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,
-                       const udev_rule& rule, bool as_root) {
+                       const std::string& rule_step, bool as_root) {
   for (const advice_row& row : advice_table) {
     if (row.system != system || row.library.value_or(kind) != kind || row.status != status) {
       continue;
     }
     std::string fix = row.fix;
-    const std::size_t at = fix.find(rule_marker);
-    if (at != std::string::npos) fix.replace(at, rule_marker.size(), rule_step(rule));
-    const std::size_t sudo_at = fix.find(sudo_marker);
-    if (sudo_at != std::string::npos) fix.replace(sudo_at, sudo_marker.size(), as_root ? "" : "sudo ");
+    fill_in(fix, rule_marker, rule_step);
+    fill_in(fix, sudo_marker, as_root ? "" : "sudo ");
     // Windows has no manual page; the README is beside the tool there.
     return {row.causes,
             fix + (system == on_windows ? "; see the README" : "; see man brevinmarquest")};

@@ -2,7 +2,6 @@
 // The words for the user on a failed open, kept apart from the driver calls so that every
 // library and every system speaks with one voice.
 
-#include <cstdint>
 #include <string>
 
 #include "platform/driver_library.h"
@@ -10,22 +9,11 @@
 
 namespace brevinmarquest::platform {
 
-// The udev rule that lets users at the machine reach the device, as this copy of the tool finds
-// it, which decides what the user still has to do about it.
-struct udev_rule {
-  enum class place : std::uint8_t {
-    source_tree,    // the tool runs from a build; the rule is still to be installed
-    read_by_udev,   // installed under a prefix whose rules udev reads
-    unread_prefix,  // installed under a prefix whose rules udev never reads
-  };
-  place where;
-  std::string path;
-};
-
-// The rule for a tool at `program`: an installed tool, one in a folder named bin, has the rule
-// its install put beside it, where `present` finds it; a tool run from a build or copied
-// elsewhere, the source tree's.
-udev_rule udev_rule_for(const std::string& program, bool (*present)(const std::string& path));
+// The step of the advice that names the udev rule that lets users at the machine reach the
+// device, for a tool at `program`: an installed tool, one in a folder named bin, has the rule its
+// install put beside it, where `present` finds it, and what is left depends on whether udev reads
+// that prefix; a tool run from a build or copied elsewhere has the source tree's to install.
+std::string udev_rule_step(const std::string& program, bool (*present)(const std::string& path));
 
 // Whether the file at `path` can be read, as udev must read a rule.
 bool rule_readable(const std::string& path);
@@ -43,7 +31,7 @@ const char* status_words(DeviceStatus status);
 // The advice for an open through a library of `kind` on `system` that failed with `status`, to
 // a user who is root or not.
 open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,
-                       const udev_rule& rule, bool as_root);
+                       const std::string& rule_step, bool as_root);
 
 // The advice where the machine shows no USB device at all, and the library was not asked.
 open_advice no_usb_advice();

@@ -8,7 +8,7 @@ namespace {
 constexpr system_kind systems[] = {system_kind::linux_system, system_kind::macos,
                                    system_kind::windows};
 constexpr library_kind kinds[] = {library_kind::vendor, library_kind::libftdi};
-const udev_rule rule{udev_rule::place::source_tree, "/rule"};  // NOLINT(cert-err58-cpp)
+const std::string rule = "see /rule";  // NOLINT(cert-err58-cpp)
 
 // Only Linux's advice reaches a transcript test, so the other systems' rows are checked here.
 TEST(OpenAdvice, EverySystemAndLibraryHasAFixForTheCommonFailuresThatPointsFurther) {
@@ -63,7 +63,7 @@ TEST(OpenAdvice, EachFixNamesWhatToDo) {
   const auto present = [](const std::string& path) { return path.rfind("/copied/", 0) != 0; };
   for (const auto& c : cases) {
     const std::string fix =
-        advice_for(c.system, library_kind::libftdi, c.status, udev_rule_for(c.program, present), c.as_root)
+        advice_for(c.system, library_kind::libftdi, c.status, udev_rule_step(c.program, present), c.as_root)
             .fix;
     EXPECT_NE(fix.find(c.words), std::string::npos) << fix;
   }

@@ -21,16 +21,17 @@ std::optional<int> entry_value(std::string_view entry) {
   return negative ? -magnitude : magnitude;
 }
 
-void hand_entry(const session& s) {
-  std::optional<usb_link> link = usb_link_open(s);
+void hand_entry(const session& s, console& c) {
+  std::optional<usb_link> link = usb_link_open(s, c);
   if (!link) return;
+  const link_closer closing(*link);
   char buffer[entry_capacity];
   while (!s.stops.requested()) {
-    say(s, "Enter a number between 0 and 255 (Q to quit): ");
-    const token entry = next_token(s, buffer, sizeof buffer);
+    say(c, "Enter a number between 0 and 255 (Q to quit): ");
+    const token entry = next_token(c, buffer, sizeof buffer);
     if (s.stops.requested()) {
       // The prompt's line is still open where both streams share a console.
-      explain(s, "\n");
+      explain(c, "\n");
       break;
     }
     if (entry.status == token_status::end_of_input || token_is(entry, "Q")) break;
@@ -38,17 +39,16 @@ void hand_entry(const session& s) {
         entry.status == token_status::read ? entry_value(entry.text) : -1;
     // An entry without digits goes as 0; a user who meant to leave learns why the device got it.
     if (!digits) {
-      explain(s, "brevinmarquest: ", quoted(entry.text),
+      explain(c, "brevinmarquest: ", quoted(entry.text),
               " is not a number, so it goes as 0; only Q quits\n");
     }
     const int value = digits.value_or(0);
     if (value < 0 || value > largest_byte) {
-      say(s, "Invalid entry\n");
+      say(c, "Invalid entry\n");
       continue;
     }
-    if (!usb_link_send_byte(*link, static_cast<unsigned char>(value))) break;
+    if (!usb_link_send_byte(*link, static_cast<unsigned char>(value))) return;
   }
-  usb_link_close(*link);
 }
 
 }  // namespace brevinmarquest

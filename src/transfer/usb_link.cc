@@ -17,64 +17,65 @@ constexpr std::int32_t device_index = 0;
 // cannot hold the tool, the device open, for ever. A read is never made; it gets the same.
 constexpr std::uint32_t write_timeout_ms = 5000;
 
-// The library's own words on its last failure, as a line's ending; empty when it has none.
-std::string library_words(const platform::driver_calls& driver) {
-  const std::string words = driver.last_words ? driver.last_words() : "";
+// The library's own words on the failure of a write on `handle`, or with none of the last open,
+// as a line's ending; empty when it has none.
+std::string library_words(const platform::driver_calls& driver, void* handle) {
+  const std::string words = driver.failure_words ? driver.failure_words(handle) : "";
   return words.empty() ? "" : ": libftdi says \"" + words + "\"";
 }
 
 // After the console's line, what failed and then the fix, with the advice for this system and
 // this copy of the tool: two lines at most.
-void explain_open_failure(const session& s, const platform::driver_calls* driver,
+void explain_open_failure(console& c, const platform::driver_calls* driver,
                           DeviceStatus status, const std::string& why, bool usb_missing) {
   const platform::open_advice advice =
       usb_missing ? platform::no_usb_advice()
                   : platform::advice_for(
                         platform::running_system(),
                         driver ? driver->kind : platform::library_kind::vendor, status,
-                        platform::udev_rule_for(platform::tool_path(), platform::rule_readable),
+                        platform::udev_rule_step(platform::tool_path(), platform::rule_readable),
                         platform::running_as_root());
   if (!driver) {
-    explain(s, "brevinmarquest: no driver library could be loaded: ", why, "\n");
+    explain(c, "brevinmarquest: no driver library could be loaded: ", why, "\n");
   } else {
     const std::string passed_over =
         driver->passed_over.empty() ? "" : " (used because " + driver->passed_over + ")";
     // The library's own words say more than a guess at the causes, and keep the line short.
-    const std::string words = library_words(*driver);
-    explain(s, "brevinmarquest: ", driver->library, passed_over, " could not open device ",
+    const std::string words = library_words(*driver, nullptr);
+    explain(c, "brevinmarquest: ", driver->library, passed_over, " could not open device ",
             device_index, " (code ", status, ")",
             words.empty() && !advice.causes.empty() ? ": " + advice.causes : words, "\n");
   }
-  if (!advice.fix.empty()) explain(s, "brevinmarquest: fix: ", advice.fix, "\n");
+  if (!advice.fix.empty()) explain(c, "brevinmarquest: fix: ", advice.fix, "\n");
 }
 
 // The console's line leaves the status out; the user still needs to know what failed. A driver
 // that reports no failure gave up waiting for the device to take the byte.
-void explain_short_write(const session& s, const platform::driver_calls& driver,
-                         DeviceStatus status) {
+void explain_short_write(console& c, const usb_link& link, DeviceStatus status) {
   if (status == device_status::ok) {
-    explain(s, "brevinmarquest: device ", device_index, " took no byte",
-            driver.set_timeouts ? " within 5 seconds" : "",
+    explain(c, "brevinmarquest: device ", device_index, " took no byte",
+            link.driver->set_timeouts ? " within 5 seconds" : "",
             ": on a chip in a FIFO mode, nothing on the far side is reading\n");
     return;
   }
-  explain(s, "brevinmarquest: the write to device ", device_index, " failed with code ", status,
-          " (", platform::status_words(status), ")", library_words(driver), "\n");
+  explain(c, "brevinmarquest: the write to device ", device_index, " failed with code ", status,
+          " (", platform::status_words(status), ")", library_words(*link.driver, link.handle),
+          "\n");
 }
 
 // Says on standard error that the device may hold a write for ever, when it cannot be told not to.
-void limit_writes(const session& s, const platform::driver_calls& driver, void* handle) {
+void limit_writes(console& c, const platform::driver_calls& driver, void* handle) {
   if (!driver.set_timeouts) return;
   const DeviceStatus status = driver.set_timeouts(handle, write_timeout_ms, write_timeout_ms);
   if (status != device_status::ok) {
-    explain(s, "brevinmarquest: the timeouts of device ", device_index, " could not be set (code ",
+    explain(c, "brevinmarquest: the timeouts of device ", device_index, " could not be set (code ",
             status, "): a byte it does not take holds the tool until Ctrl-C\n");
   }
 }
 
 }  // namespace
 
-std::optional<usb_link> usb_link_open(const session& s) {
+std::optional<usb_link> usb_link_open(const session& s, console& c) {
   std::string why;
   const platform::driver_calls* driver = s.driver(why);
   const bool usb_missing = driver && driver->usb_missing && driver->usb_missing();
@@ -84,12 +85,12 @@ std::optional<usb_link> usb_link_open(const session& s) {
                                             : driver->open_by_index(device_index, &handle);
   if (status == device_status::ok) {
     s.stops.arm();
-    say(s, "USB Interface Opened Successfully!\n");
-    limit_writes(s, *driver, handle);
-    return usb_link{driver, handle, 0, &s};
+    say(c, "USB Interface Opened Successfully!\n");
+    limit_writes(c, *driver, handle);
+    return usb_link{driver, handle, 0, &c, &s.stops};
   }
-  say(s, "ERROR opening USB!  Code ", status, ".\n");
-  explain_open_failure(s, driver, status, why, usb_missing);
+  say(c, "ERROR opening USB!  Code ", status, ".\n");
+  explain_open_failure(c, driver, status, why, usb_missing);
   return std::nullopt;
 }
 
@@ -99,26 +100,31 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte) {
   std::uint32_t written = 0;
   const DeviceStatus status = link.driver->write(link.handle, buffer, sizeof buffer, &written);
   link.total += written;
-  const session& s = *link.s;
-  say(s, "   ", link.total, " total bytes written\n");
+  console& c = *link.c;
+  say(c, "   ", link.total, " total bytes written\n");
   if (written != sizeof buffer) {
-    say(s, "ERROR! Only ", written, " of 1 bytes written successfully.  Aborting...\n");
-    explain_short_write(s, *link.driver, status);
+    say(c, "ERROR! Only ", written, " of 1 bytes written successfully.  Aborting...\n");
+    explain_short_write(c, link, status);
     return false;
   }
   if (status != device_status::ok) {
-    say(s, "ERROR writing data!  Code ", status, ".  Aborting...\n");
+    say(c, "ERROR writing data!  Code ", status, ".  Aborting...\n");
     return false;
   }
   return true;
 }
 
 void usb_link_close(usb_link& link) {
-  const session& s = *link.s;
-  link.driver->close(link.handle);
-  s.stops.disarm();
-  if (const int signal_number = s.stops.requested()) {
-    explain(s, "brevinmarquest: stopped by ", signal_number == SIGTERM ? "SIGTERM" : "SIGINT", ": ",
+  console& c = *link.c;
+  const DeviceStatus closed = link.driver->close(link.handle);
+  link.stops->disarm();
+  if (closed != device_status::ok) {
+    explain(c, "brevinmarquest: closing device ", device_index, " failed with code ", closed, " (",
+            platform::status_words(closed), "): if it does not open again, unplug it and plug "
+            "it in again\n");
+  }
+  if (const int signal_number = link.stops->requested()) {
+    explain(c, "brevinmarquest: stopped by ", signal_number == SIGTERM ? "SIGTERM" : "SIGINT", ": ",
             link.total, link.total == 1 ? " byte" : " bytes",
             " sent in this transfer, and the device is closed\n");
   }

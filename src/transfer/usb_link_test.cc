@@ -5,46 +5,29 @@
 #include <string>
 #include <vector>
 
-#include "fake_driver.h"
+#include "in_memory_session.h"
 #include "platform/open_advice.h"
 #include "platform/system.h"
 
 namespace brevinmarquest {
 namespace {
 
-using testing::fake_driver;
-
 class UsbLink : public ::testing::Test {
  protected:
-  fake_driver fake;
-  platform::driver_calls calls = fake.calls();
-  std::string output;
-  std::string diagnostics;
-  // Standard error shares the console with standard output, as at a terminal.
-  bool shared_console = false;
-  session s = [this] {
-    session s;
-    s.write = [this](platform::console_stream stream, std::string_view text) {
-      const bool error = stream == platform::console_stream::diagnostics && !shared_console;
-      (error ? diagnostics : output).append(text);
-      return platform::console_write{text.size(), false};
-    };
-    s.driver = [this](std::string&) { return &calls; };
-    return s;
-  }();
+  testing::in_memory_session played;
+  testing::fake_driver& fake = played.device;
+  console& c = played.c;
+  session& s = played.s;
 
   // What the user is told on a failed open through the vendor's library, here.
   static platform::open_advice vendor_advice(platform::DeviceStatus status) {
     return platform::advice_for(
         platform::running_system(), platform::library_kind::vendor, status,
-        platform::udev_rule_for(platform::tool_path(), platform::rule_readable),
+        platform::udev_rule_step(platform::tool_path(), platform::rule_readable),
         platform::running_as_root());
   }
 
-  std::string printed() {
-    show_all(s);
-    return output;
-  }
+  std::string printed() { return played.shown(); }
 };
 
 // A driver that breaks its promise to fill in the count, and a link that is opened again. The
@@ -52,12 +35,12 @@ class UsbLink : public ::testing::Test {
 // on the simulated device.
 TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
   fake.write_script = {{}, {0, 1, false}};
-  std::optional<usb_link> link = usb_link_open(s);
+  std::optional<usb_link> link = usb_link_open(s, c);
   if (!link) FAIL() << "the link did not open";
   EXPECT_TRUE(usb_link_send_byte(*link, 7));
   EXPECT_FALSE(usb_link_send_byte(*link, 8));
   usb_link_close(*link);
-  link = usb_link_open(s);
+  link = usb_link_open(s, c);
   if (!link) FAIL() << "the link did not open";
   EXPECT_TRUE(usb_link_send_byte(*link, 9));
   usb_link_close(*link);
@@ -72,10 +55,10 @@ TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
 
 // What failed comes after the console's line that it explains, then the fix: two lines at most.
 TEST_F(UsbLink, AFailedOpenIsExplainedAfterTheConsoleLineWithTheLibraryThenTheFix) {
-  shared_console = true;
+  played.shared_console = true;
   fake.open_script = {2, 5};
-  EXPECT_FALSE(usb_link_open(s));
-  EXPECT_FALSE(usb_link_open(s));
+  EXPECT_FALSE(usb_link_open(s, c));
+  EXPECT_FALSE(usb_link_open(s, c));
   const platform::open_advice advice = vendor_advice(2);
   EXPECT_EQ(printed(),
             "ERROR opening USB!  Code 2.\n"
@@ -87,12 +70,12 @@ TEST_F(UsbLink, AFailedOpenIsExplainedAfterTheConsoleLineWithTheLibraryThenTheFi
 }
 
 TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
-  shared_console = true;
+  played.shared_console = true;
   s.driver = [](std::string& why) -> const platform::driver_calls* {
     why = "cannot load libftd2xx.so: not found";
     return nullptr;
   };
-  EXPECT_FALSE(usb_link_open(s));
+  EXPECT_FALSE(usb_link_open(s, c));
   const platform::open_advice advice = vendor_advice(1000);
   EXPECT_EQ(printed(),
             "ERROR opening USB!  Code 1000.\n"
@@ -102,7 +85,7 @@ TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
 }
 
 TEST_F(UsbLink, TheTotalDoesNotWrapAfterFourGibibytes) {
-  std::optional<usb_link> link = usb_link_open(s);
+  std::optional<usb_link> link = usb_link_open(s, c);
   if (!link) FAIL() << "the link did not open";
   link->total = 0xFFFFFFFFu;
   EXPECT_TRUE(usb_link_send_byte(*link, 0));

@@ -1,0 +1,96 @@
+#pragma once
+// The console of one run: what the dialogues say, held until the tool next waits and then
+// written in one call, so that a byte costs one console write and every text is visible before
+// the wait behind it begins.
+
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "console/token_reader.h"
+#include "platform/system.h"
+
+namespace brevinmarquest {
+
+// Where the console reads and writes, handed in: the system's, or a test's.
+struct console_io {
+  std::FILE* input = nullptr;
+  // Writes to the console stream; a stop may cut it short.
+  std::function<platform::console_write(platform::console_stream, std::string_view)> write;
+  // The signal number of the user's stop, or 0; once it came nothing is written until the end.
+  int (*stop)() = [] { return 0; };
+};
+
+// The console a dialogue speaks to: its input and output, and the texts it still owes.
+struct console {
+  console_io io;
+  // Texts said and not yet taken by the console, in order, each with its stream.
+  std::deque<std::pair<platform::console_stream, std::string>> owed;
+  // Bytes said since the start, taken back ones aside, so that a place in the text stays known.
+  std::uint64_t said = 0;
+  // Bytes the console took since the start.
+  std::uint64_t shown = 0;
+  bool output_failed = false;
+};
+
+// A piece of a console text: words as they are, a whole number in decimal.
+inline void add_piece(std::string& text, std::string_view words) { text.append(words); }
+
+template <typename Number, std::enable_if_t<std::is_integral_v<Number>, int> = 0>
+void add_piece(std::string& text, Number number) {
+  char digits[24];
+  text.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+}
+
+// Adds `text` for the stream, after everything said before it.
+void owe(console& c, platform::console_stream stream, std::string text);
+
+// Adds a dialogue text for the console, made of its pieces in order.
+template <typename... Pieces>
+void say(console& c, const Pieces&... pieces) {
+  std::string text;
+  (add_piece(text, pieces), ...);
+  owe(c, platform::console_stream::output, std::move(text));
+}
+
+// Adds an explanation for standard error, in its place among the dialogue's texts.
+template <typename... Pieces>
+void explain(console& c, const Pieces&... pieces) {
+  std::string text;
+  (add_piece(text, pieces), ...);
+  owe(c, platform::console_stream::diagnostics, std::move(text));
+}
+
+enum class shown : std::uint8_t {
+  all,      // the console took everything owed
+  stopped,  // a stop came first: what is left waits until the tool ends
+  failed,   // the console output is gone; nobody can follow the dialogue any more
+};
+
+// Writes what is owed, before the tool waits. After a stop nothing is written until the device
+// is closed, so that a console that has stopped taking text cannot keep the device open.
+shown show(console& c);
+
+// Writes everything owed, however long the console takes, as the tool ends.
+void show_all(console& c);
+
+// Takes back every text said since `mark` (a value of `said`), when none of it reached the
+// console yet.
+bool take_back(console& c, std::uint64_t mark);
+
+// Reads the next token for a dialogue, after the console shows all that is owed. Once the
+// console output has failed nobody can follow the dialogue any more, so input counts as ended
+// and every loop winds down.
+token next_token(console& c, char* buffer, std::size_t capacity);
+
+// Typed text as data for standard error: quoted, with every byte a terminal could act on written
+// as an escape.
+std::string quoted(std::string_view text);
+
+}  // namespace brevinmarquest
