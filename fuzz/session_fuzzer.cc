@@ -55,10 +55,6 @@ void require(bool kept, const char* promise) {
   std::abort();
 }
 
-bool is_white_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 struct fake_file {
   std::string name;
   std::string contents;
@@ -172,18 +168,17 @@ void add_part(world& w, std::string_view part) {
   }
 }
 
-std::vector<int> typed_values_of(std::string_view input) {
+// The values hand entry may send, read as the dialogue reads them.
+std::vector<int> typed_values_of(std::string& input) {
   std::vector<int> values;
-  std::size_t at = 0;
-  while (at < input.size()) {
-    while (at < input.size() && is_white_space(input[at])) ++at;
-    const std::size_t start = at;
-    while (at < input.size() && !is_white_space(input[at])) ++at;
-    const std::string_view entry = input.substr(start, at - start);
-    if (entry.empty() || entry.size() >= entry_capacity) continue;
-    const int value = entry_value(entry).value_or(0);
+  FILE* stream = fmemopen(input.data(), input.size(), "rb");
+  char buffer[entry_capacity];
+  for (token t; stream && (t = read_token(stream, buffer, sizeof buffer)).status !=
+                               token_status::end_of_input;) {
+    const int value = t.status == token_status::read ? entry_value(t.text).value_or(0) : -1;
     if (value >= 0 && value <= largest_byte) values.push_back(value);
   }
+  if (stream) std::fclose(stream);
   return values;
 }
 

@@ -31,51 +31,6 @@ fake_libftdi fake;  // NOLINT(cert-err58-cpp)
 char devices[4];
 char context_target;
 
-ftdi_context* fake_new() {
-  if (fake.new_fails) return nullptr;
-  ++fake.contexts_alive;
-  return reinterpret_cast<ftdi_context*>(&context_target);
-}
-
-void fake_free(ftdi_context* /*context*/) { --fake.contexts_alive; }
-
-int fake_find_all(ftdi_context* /*context*/, ftdi_device_list** list, int vendor, int product) {
-  EXPECT_EQ(vendor, 0);
-  EXPECT_EQ(product, 0);
-  ++fake.lists_alive;
-  *list = nullptr;
-  for (int i = fake.found - 1; i >= 0; --i) {
-    *list = new ftdi_device_list{*list, reinterpret_cast<libusb_device*>(&devices[i])};
-  }
-  return fake.found;
-}
-
-void fake_free_list(ftdi_device_list** list) {
-  --fake.lists_alive;
-  while (*list) delete std::exchange(*list, (*list)->next);
-}
-
-int fake_open(ftdi_context* /*context*/, libusb_device* device) {
-  if (fake.open_result == 0)
-    fake.opened_device = static_cast<int>(reinterpret_cast<char*>(device) - devices);
-  return fake.open_result;
-}
-
-int fake_close(ftdi_context* /*context*/) {
-  ++fake.closes;
-  return 0;
-}
-
-int fake_write(ftdi_context* /*context*/, const unsigned char* bytes, int size) {
-  EXPECT_EQ(size, 1);
-  const int result = fake.write_results.empty() ? 1 : fake.write_results.front();
-  if (!fake.write_results.empty()) fake.write_results.pop_front();
-  if (result == 1) fake.written.push_back(bytes[0]);
-  return result;
-}
-
-const char* fake_error(ftdi_context* /*context*/) { return fake.error; }
-
 class LibftdiDriver : public ::testing::Test {
  protected:
   void SetUp() override { fake = {}; }
@@ -84,16 +39,47 @@ class LibftdiDriver : public ::testing::Test {
     EXPECT_EQ(fake.lists_alive, 0);
   }
 
+  // Each call in the field of its name.
   libftdi_functions functions = [] {
     libftdi_functions f{};
-    f.ftdi_new = fake_new;
-    f.ftdi_free = fake_free;
-    f.ftdi_usb_find_all = fake_find_all;
-    f.ftdi_list_free = fake_free_list;
-    f.ftdi_usb_open_dev = fake_open;
-    f.ftdi_usb_close = fake_close;
-    f.ftdi_write_data = fake_write;
-    f.ftdi_get_error_string = fake_error;
+    f.ftdi_new = []() -> ftdi_context* {
+      if (fake.new_fails) return nullptr;
+      ++fake.contexts_alive;
+      return reinterpret_cast<ftdi_context*>(&context_target);
+    };
+    f.ftdi_free = [](ftdi_context*) { --fake.contexts_alive; };
+    f.ftdi_usb_find_all = [](ftdi_context*, ftdi_device_list** list, int vendor, int product) {
+      EXPECT_EQ(vendor, 0);
+      EXPECT_EQ(product, 0);
+      ++fake.lists_alive;
+      *list = nullptr;
+      for (int i = fake.found - 1; i >= 0; --i) {
+        *list = new ftdi_device_list{*list, reinterpret_cast<libusb_device*>(&devices[i])};
+      }
+      return fake.found;
+    };
+    f.ftdi_list_free = [](ftdi_device_list** list) {
+      --fake.lists_alive;
+      while (*list) delete std::exchange(*list, (*list)->next);
+    };
+    f.ftdi_usb_open_dev = [](ftdi_context*, libusb_device* device) {
+      if (fake.open_result == 0) {
+        fake.opened_device = static_cast<int>(reinterpret_cast<char*>(device) - devices);
+      }
+      return fake.open_result;
+    };
+    f.ftdi_usb_close = [](ftdi_context*) {
+      ++fake.closes;
+      return 0;
+    };
+    f.ftdi_write_data = [](ftdi_context*, const unsigned char* bytes, int size) {
+      EXPECT_EQ(size, 1);
+      const int result = fake.write_results.empty() ? 1 : fake.write_results.front();
+      if (!fake.write_results.empty()) fake.write_results.pop_front();
+      if (result == 1) fake.written.push_back(bytes[0]);
+      return result;
+    };
+    f.ftdi_get_error_string = [](ftdi_context*) { return fake.error; };
     return f;
   }();
   driver_calls calls = libftdi_calls(functions);
@@ -122,25 +108,33 @@ TEST_F(LibftdiDriver, FailedOpensAnswerInTheVendorsNumbersAndLeaveNothingOpen) {
     bool new_fails;
     int found;
     int open_result;
+    const char* error;
     DeviceStatus status;
     const char* words;
   } const cases[] = {
-      {true, 1, 0, 18, "ftdi_new failed"},  // libftdi or libusb cannot start
-      {false, -5, 0, 18, ""},               // the device list cannot be read
-      {false, 0, 0, 2, ""},                 // nothing plugged in
-      {false, 1, -8, 3, ""},                // no permission
-      {false, 2, -5, 3, ""},                // the serial driver keeps the interface
+      {true, 1, 0, nullptr, 18, "ftdi_new failed"},  // libftdi or libusb cannot start
+      {false, -5, 0, nullptr, 18, ""},               // the device list cannot be read
+      {false, 0, 0, nullptr, 2, ""},                 // nothing plugged in
+      {false, 1, -8, "inappropriate permissions on device!", 3,
+       "inappropriate permissions on device!"},  // no permission, in libftdi's words
+      {false, 2, -5, nullptr, 3, ""},            // the serial driver keeps the interface
   };
   for (const auto& c : cases) {
     fake = {};
     fake.new_fails = c.new_fails;
     fake.found = c.found;
     fake.open_result = c.open_result;
+    fake.error = c.error;
     EXPECT_EQ(open(), c.status) << "found " << c.found << ", open " << c.open_result;
     EXPECT_EQ(last_words(), c.words);
     EXPECT_EQ(fake.contexts_alive, 0);
     EXPECT_EQ(fake.lists_alive, 0);
   }
+  // A successful open forgets the words of the failed one before it.
+  fake = {};
+  ASSERT_EQ(open(), 0u);
+  calls.close(handle);
+  EXPECT_EQ(last_words(), "");
 }
 
 TEST_F(LibftdiDriver, OnlyAByteTheCallWroteCountsAsWritten) {
@@ -154,21 +148,6 @@ TEST_F(LibftdiDriver, OnlyAByteTheCallWroteCountsAsWritten) {
   }
   calls.close(handle);
   EXPECT_TRUE(fake.written.empty());
-}
-
-TEST_F(LibftdiDriver, KeepsLibftdisWordsOnAFailedOpenUntilTheNextOpenSucceeds) {
-  fake.found = 0;
-  ASSERT_EQ(open(), 2u);
-  EXPECT_EQ(last_words(), "");
-  fake = {};
-  fake.open_result = -8;
-  fake.error = "inappropriate permissions on device!";
-  ASSERT_EQ(open(), 3u);
-  EXPECT_EQ(last_words(), "inappropriate permissions on device!");
-  fake = {};
-  ASSERT_EQ(open(), 0u);
-  calls.close(handle);
-  EXPECT_EQ(last_words(), "");
 }
 
 // Only a library that the loader found nowhere is "not installed"; a missing library it needs is
