@@ -25,10 +25,10 @@
 #include <string_view>
 #include <vector>
 
+#include "console/console_writer.h"
 #include "console/main_menu.h"
 #include "console/token_reader.h"
 #include "transfer/hand_entry.h"
-#include "console/console_writer.h"
 #include "transfer/session.h"
 
 namespace brevinmarquest::fuzz {
@@ -172,13 +172,15 @@ void add_part(world& w, std::string_view part) {
 std::vector<int> typed_values_of(std::string& input) {
   std::vector<int> values;
   FILE* stream = fmemopen(input.data(), input.size(), "rb");
+  require(stream != nullptr, "the harness reads the typed values");
   char buffer[entry_capacity];
-  for (token t; stream && (t = read_token(stream, buffer, sizeof buffer)).status !=
-                               token_status::end_of_input;) {
+  for (;;) {
+    const token t = read_token(stream, buffer, sizeof buffer);
+    if (t.status == token_status::end_of_input) break;
     const int value = t.status == token_status::read ? entry_value(t.text).value_or(0) : -1;
     if (value >= 0 && value <= largest_byte) values.push_back(value);
   }
-  if (stream) std::fclose(stream);
+  std::fclose(stream);
   return values;
 }
 

@@ -92,8 +92,7 @@ void fill_in(std::string& text, std::string_view marker, std::string_view words)
 
 }  // namespace
 
-std::string udev_rule_step(const std::string& program,
-                           bool (*present)(const std::string& path)) {
+std::string udev_rule_step(const std::string& program, bool (*present)(const std::string& path)) {
   const std::size_t bin = program.rfind("/bin/");
   const bool installed =
       bin != std::string::npos && program.find('/', bin + 5) == std::string::npos;
@@ -137,10 +136,11 @@ open_advice advice_for(system_kind system, library_kind kind, DeviceStatus statu
 }
 
 open_advice no_usb_advice() {
-  return {"this machine shows no USB device (/dev/bus/usb is missing or empty), and FTDI's library "
-          "crashes when asked to open one there",
-          "plug the device into this machine; a virtual machine or container needs USB passed "
-          "through to it; see man brevinmarquest"};
+  return {
+      "this machine shows no USB device (/dev/bus/usb is missing or empty), and FTDI's library "
+      "crashes when asked to open one there",
+      "plug the device into this machine; a virtual machine or container needs USB passed "
+      "through to it; see man brevinmarquest"};
 }
 
 }  // namespace brevinmarquest::platform

@@ -30,10 +30,10 @@ TEST(OpenAdvice, EverySystemAndLibraryHasAFixForTheCommonFailuresThatPointsFurth
       }
     }
   }
-  EXPECT_EQ(
-      advice_for(system_kind::linux_system, library_kind::vendor, device_status::io_error, rule, false)
-          .fix,
-      "");
+  EXPECT_EQ(advice_for(system_kind::linux_system, library_kind::vendor, device_status::io_error,
+                       rule, false)
+                .fix,
+            "");
 }
 
 // Words each fix must hold: the package to install on each system, sudo only for a user who is
@@ -62,9 +62,9 @@ TEST(OpenAdvice, EachFixNamesWhatToDo) {
   };
   const auto present = [](const std::string& path) { return path.rfind("/copied/", 0) != 0; };
   for (const auto& c : cases) {
-    const std::string fix =
-        advice_for(c.system, library_kind::libftdi, c.status, udev_rule_step(c.program, present), c.as_root)
-            .fix;
+    const std::string fix = advice_for(c.system, library_kind::libftdi, c.status,
+                                       udev_rule_step(c.program, present), c.as_root)
+                                .fix;
     EXPECT_NE(fix.find(c.words), std::string::npos) << fix;
   }
 }

@@ -26,15 +26,15 @@ std::string library_words(const platform::driver_calls& driver, void* handle) {
 
 // After the console's line, what failed and then the fix, with the advice for this system and
 // this copy of the tool: two lines at most.
-void explain_open_failure(console& c, const platform::driver_calls* driver,
-                          DeviceStatus status, const std::string& why, bool usb_missing) {
+void explain_open_failure(console& c, const platform::driver_calls* driver, DeviceStatus status,
+                          const std::string& why, bool usb_missing) {
   const platform::open_advice advice =
-      usb_missing ? platform::no_usb_advice()
-                  : platform::advice_for(
-                        platform::running_system(),
-                        driver ? driver->kind : platform::library_kind::vendor, status,
-                        platform::udev_rule_step(platform::tool_path(), platform::rule_readable),
-                        platform::running_as_root());
+      usb_missing
+          ? platform::no_usb_advice()
+          : platform::advice_for(
+                platform::running_system(), driver ? driver->kind : platform::library_kind::vendor,
+                status, platform::udev_rule_step(platform::tool_path(), platform::rule_readable),
+                platform::running_as_root());
   if (!driver) {
     explain(c, "brevinmarquest: no driver library could be loaded: ", why, "\n");
   } else {
@@ -53,8 +53,11 @@ void explain_open_failure(console& c, const platform::driver_calls* driver,
 // that reports no failure gave up waiting for the device to take the byte.
 void explain_short_write(console& c, const usb_link& link, DeviceStatus status) {
   if (status == device_status::ok) {
-    explain(c, "brevinmarquest: device ", device_index, " took no byte",
-            link.driver->set_timeouts ? " within 5 seconds" : "",
+    const std::string within =
+        link.driver->set_timeouts
+            ? " within " + std::to_string(write_timeout_ms / 1000) + " seconds"
+            : "";
+    explain(c, "brevinmarquest: device ", device_index, " took no byte", within,
             ": on a chip in a FIFO mode, nothing on the far side is reading\n");
     return;
   }
@@ -120,7 +123,8 @@ void usb_link_close(usb_link& link) {
   link.stops->disarm();
   if (closed != device_status::ok) {
     explain(c, "brevinmarquest: closing device ", device_index, " failed with code ", closed, " (",
-            platform::status_words(closed), "): if it does not open again, unplug it and plug "
+            platform::status_words(closed),
+            "): if it does not open again, unplug it and plug "
             "it in again\n");
   }
   if (const int signal_number = link.stops->requested()) {
