@@ -10,12 +10,13 @@ namespace brevinmarquest::platform {
 // The kinds of library a device is reached through; their failures have different causes.
 enum class library_kind : std::uint8_t { vendor, libftdi };
 
-// A driver: three calls typed as the vendor's library exports them, so that its addresses bind
-// straight in (DRIVER_CALL is its calling convention), and what the user is told about it.
+// A driver: calls typed as the vendor's library exports them, so that its addresses bind straight
+// in (DRIVER_CALL is its calling convention), and what the user is told about it.
 struct driver_calls {
   // Opens device `index`. On 0, *handle is valid until close; otherwise there is nothing to close.
   DeviceStatus(DRIVER_CALL* open_by_index)(std::int32_t index, void** handle) = nullptr;
-  // Writes `count` bytes and blocks until done. Fills in *written on every call, success or not.
+  // Writes `count` bytes; blocks until they are taken or the write timeout passes. Fills in
+  // *written on every call, success or not.
   DeviceStatus(DRIVER_CALL* write)(void* handle, void* bytes, std::uint32_t count,
                                    std::uint32_t* written) = nullptr;
   // Releases the device so that a later open can take it again.

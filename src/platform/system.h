@@ -12,6 +12,7 @@ namespace brevinmarquest::platform {
 
 enum class system_kind : std::uint8_t { linux_system, macos, windows };
 
+// The system the tool was built for.
 system_kind running_system();
 
 // The file of this copy of the tool, where the system tells it; empty elsewhere.
@@ -48,7 +49,8 @@ struct console_write {
 // ends a wait for the console while the stops are armed.
 console_write write_console(console_stream stream, std::string_view text);
 
-// The next byte of `input`, or EOF at its end or on a failure. The user's stop ends the wait.
+// The next byte of `input`, or EOF at its end, on a failure, or once a stop came while the stops
+// are armed: the stop ends the wait.
 int read_input(std::FILE* input);
 
 // Puts back `c`, the byte read last from `input`, for the next read_input to take.
