@@ -61,18 +61,32 @@ struct input_reader {
   // Auto-reset: the dialogue wants bytes; the thread has read them.
   HANDLE wanted = nullptr;
   HANDLE filled = nullptr;
-  char bytes[1 << 16];
+  // A size every console accepts for one read; some refuse 64 KiB.
+  char bytes[8192];
   DWORD next = 0;
   DWORD end = 0;
   bool ended = false;
 };
 input_reader reader;
 
+// One read of standard input: how many bytes it gave, 0 at its end or on a failure.
+DWORD read_some() {
+  for (;;) {
+    DWORD count = 0;
+    SetLastError(ERROR_SUCCESS);
+    const BOOL read = ReadFile(reader.file, reader.bytes, sizeof reader.bytes, &count, nullptr);
+    if (!read || count > 0 || GetLastError() != ERROR_OPERATION_ABORTED) return read ? count : 0;
+    // Ctrl-C cut a console's read short, before its handler ran on a thread of its own: that is
+    // no end of input. The stop reaches the dialogue through stop_event, or ends the tool; the
+    // line is read again, after a pause that keeps this loop from spinning meanwhile.
+    WaitForSingleObject(stop_event, 100);
+  }
+}
+
 DWORD WINAPI keep_reading(void* /*unused*/) {
   while (WaitForSingleObject(reader.wanted, INFINITE) == WAIT_OBJECT_0) {
-    DWORD count = 0;
-    reader.ended = !ReadFile(reader.file, reader.bytes, sizeof reader.bytes, &count, nullptr) ||
-                   count == 0;
+    const DWORD count = read_some();
+    reader.ended = count == 0;
     reader.next = 0;
     reader.end = count;
     SetEvent(reader.filled);
