@@ -54,4 +54,9 @@ void unread_input(int c, std::FILE* input);
 // terminal, a device.
 bool reads_may_wait(std::FILE* file);
 
+// Opens the file named `name`, as read from standard input, for reading its bytes; null when it
+// cannot, with errno saying why. On Windows the name is taken as UTF-8, as a console is read, or
+// failing that in the ANSI code page.
+std::FILE* open_for_reading(const char* name);
+
 }  // namespace brevinmarquest::platform

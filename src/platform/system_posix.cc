@@ -104,4 +104,6 @@ bool reads_may_wait(std::FILE* file) {
   return fd >= 0 && fstat(fd, &status) == 0 && !S_ISREG(status.st_mode);
 }
 
+std::FILE* open_for_reading(const char* name) { return std::fopen(name, "rb"); }
+
 }  // namespace brevinmarquest::platform

@@ -1,9 +1,12 @@
-// Windows: stops come as console control events, handled on a thread of their own.
+// Windows: stops come as console control events, handled on a thread of their own. Text is UTF-8
+// inside the tool; a console is read and written in UTF-16 and files are opened by UTF-16 names,
+// so that a name typed with any letters opens that file whatever the code pages.
 #include <io.h>
 #include <windows.h>
 
 #include <atomic>
 #include <csignal>
+#include <iterator>
 #include <string>
 
 #include "platform/system.h"
@@ -25,6 +28,28 @@ BOOL WINAPI note_stop(DWORD event) {
   return TRUE;
 }
 
+// `text` in UTF-16. Text that is not UTF-8 is taken in the ANSI code page, as the system's narrow
+// calls take it: a script written in it works as it did before names were read as UTF-8.
+std::wstring wide(std::string_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  UINT page = CP_UTF8;
+  int length = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (length == 0) {
+    page = CP_ACP;
+    length = MultiByteToWideChar(page, 0, text.data(), size, nullptr, 0);
+  }
+  std::wstring converted(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(page, 0, text.data(), size, converted.data(), length);
+  return converted;
+}
+
+// Whether `file` is a console, which takes and gives every letter only in UTF-16.
+bool is_console(HANDLE file) {
+  DWORD mode = 0;
+  return GetConsoleMode(file, &mode) != 0;
+}
+
 // The text with each line ending in CR LF, as Windows consoles and programs expect.
 std::string with_crlf(std::string_view text) {
   std::string converted;
@@ -34,6 +59,18 @@ std::string with_crlf(std::string_view text) {
     converted += c;
   }
   return converted;
+}
+
+// Writes `text` in one call: to a console in UTF-16, which it shows whatever its code page, to
+// anything else as the bytes they are. False once the file is gone.
+bool write_whole(HANDLE file, bool console, const std::string& text) {
+  DWORD count = 0;
+  if (console) {
+    const std::wstring letters = wide(text);
+    return WriteConsoleW(file, letters.data(), static_cast<DWORD>(letters.size()), &count,
+                         nullptr) != 0;
+  }
+  return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &count, nullptr) != 0;
 }
 
 HANDLE handle_of(std::FILE* file) {
@@ -57,28 +94,41 @@ bool may_wait(HANDLE file) {
 // leaves waiting: no cancel reaches a read of a pipe under wine, nor one the C runtime makes.
 struct input_reader {
   HANDLE file = nullptr;
+  bool console = false;
   HANDLE thread = nullptr;
   // Auto-reset: the dialogue wants bytes; the thread has read them.
   HANDLE wanted = nullptr;
   HANDLE filled = nullptr;
-  // A size every console accepts for one read; some refuse 64 KiB.
+  // A size every console accepts for one read; some refuse 64 KiB. A console's UTF-16 unit
+  // takes at most three bytes in UTF-8.
   char bytes[8192];
+  wchar_t typed[sizeof bytes / 3];
   DWORD next = 0;
   DWORD end = 0;
   bool ended = false;
 };
 input_reader reader;
 
-// One read of standard input: how many bytes it gave, 0 at its end or on a failure.
+// One read of standard input into reader.bytes: how many bytes it gave, 0 at its end or on a
+// failure. A console is read in UTF-16, the one form in which every console gives every letter.
 DWORD read_some() {
+  DWORD count = 0;
+  if (!reader.console) {
+    return ReadFile(reader.file, reader.bytes, sizeof reader.bytes, &count, nullptr) ? count : 0;
+  }
+  const DWORD units = static_cast<DWORD>(std::size(reader.typed));
   for (;;) {
-    DWORD count = 0;
     SetLastError(ERROR_SUCCESS);
-    const BOOL read = ReadFile(reader.file, reader.bytes, sizeof reader.bytes, &count, nullptr);
-    if (!read || count > 0 || GetLastError() != ERROR_OPERATION_ABORTED) return read ? count : 0;
-    // Ctrl-C cut a console's read short, before its handler ran on a thread of its own: that is
-    // no end of input. The stop reaches the dialogue through stop_event, or ends the tool; the
-    // line is read again, after a pause that keeps this loop from spinning meanwhile.
+    if (!ReadConsoleW(reader.file, reader.typed, units, &count, nullptr)) return 0;
+    if (count > 0) {
+      return static_cast<DWORD>(WideCharToMultiByte(CP_UTF8, 0, reader.typed,
+                                                    static_cast<int>(count), reader.bytes,
+                                                    sizeof reader.bytes, nullptr, nullptr));
+    }
+    if (GetLastError() != ERROR_OPERATION_ABORTED) return 0;
+    // Ctrl-C cut the read short, before its handler ran on a thread of its own: that is no end of
+    // input. The stop reaches the dialogue through stop_event, or ends the tool; the line is read
+    // again, after a pause that keeps this loop from spinning meanwhile.
     WaitForSingleObject(stop_event, 100);
   }
 }
@@ -96,6 +146,7 @@ DWORD WINAPI keep_reading(void* /*unused*/) {
 
 bool start_reader(HANDLE file) {
   reader.file = file;
+  reader.console = is_console(file);
   reader.wanted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   reader.filled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (reader.wanted && reader.filled) {
@@ -133,15 +184,12 @@ void disarm_stop_signals() { SetConsoleCtrlHandler(note_stop, FALSE); }
 int stop_signal() { return stop_requested; }
 
 console_write write_console(console_stream stream, std::string_view text) {
-  const HANDLE console =
-      GetStdHandle(stream == console_stream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-  const std::string converted = with_crlf(text);
-  DWORD count = 0;
+  // Asked once per stream: each answer costs a system call, and a file is echoed byte by byte.
+  static const HANDLE files[] = {GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)};
+  static const bool consoles[] = {is_console(files[0]), is_console(files[1])};
+  const int which = stream == console_stream::output ? 0 : 1;
   // A console that is gone takes nothing more; how much of this text it took no longer matters.
-  if (!WriteFile(console, converted.data(), static_cast<DWORD>(converted.size()), &count,
-                 nullptr)) {
-    return {0, true};
-  }
+  if (!write_whole(files[which], consoles[which], with_crlf(text))) return {0, true};
   return {text.size(), false};
 }
 
@@ -160,5 +208,7 @@ void unread_input(int c, std::FILE* input) {
 }
 
 bool reads_may_wait(std::FILE* file) { return may_wait(handle_of(file)); }
+
+std::FILE* open_for_reading(const char* name) { return _wfopen(wide(name).c_str(), L"rb"); }
 
 }  // namespace brevinmarquest::platform
