@@ -78,16 +78,10 @@ HANDLE handle_of(std::FILE* file) {
   return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
-// Asked again only for another handle: under wine each answer is a round trip to its server, and
-// standard input is read a byte at a time.
+// Asked anew each time: Windows reuses handle values, so an answer kept for one handle could be
+// taken for a file opened later.
 bool may_wait(HANDLE file) {
-  static HANDLE known = INVALID_HANDLE_VALUE;
-  static bool waits = false;
-  if (file != known) {
-    known = file;
-    waits = file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK;
-  }
-  return waits;
+  return file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK;
 }
 
 // Standard input that can wait (a console, a pipe) is read by a thread of its own, which a stop
@@ -95,7 +89,6 @@ bool may_wait(HANDLE file) {
 struct input_reader {
   HANDLE file = nullptr;
   bool console = false;
-  HANDLE thread = nullptr;
   // Auto-reset: the dialogue wants bytes; the thread has read them.
   HANDLE wanted = nullptr;
   HANDLE filled = nullptr;
@@ -149,17 +142,23 @@ bool start_reader(HANDLE file) {
   reader.console = is_console(file);
   reader.wanted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   reader.filled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (reader.wanted && reader.filled) {
-    reader.thread = CreateThread(nullptr, 0, keep_reading, nullptr, 0, nullptr);
-  }
-  return reader.thread != nullptr;
+  return reader.wanted && reader.filled &&
+         CreateThread(nullptr, 0, keep_reading, nullptr, 0, nullptr) != nullptr;
+}
+
+// Whether `input` is read through the thread: only standard input, the one stream the dialogue
+// reads, and only where it can wait. Decided once, at its first read: under wine each question
+// is a round trip to its server, and standard input is read a byte at a time.
+bool read_by_thread(std::FILE* input) {
+  if (input != stdin) return false;
+  static const bool started = may_wait(handle_of(stdin)) && start_reader(handle_of(stdin));
+  return started;
 }
 
 // The next byte the thread read, or EOF at the end of input or once a stop came while it was
 // awaited. Ctrl-Z ends the input, as it does for the C runtime's text streams.
-int next_from_reader(HANDLE file) {
+int next_from_reader() {
   if (reader.next == reader.end && !reader.ended) {
-    if (!reader.thread && !start_reader(file)) return EOF;
     SetEvent(reader.wanted);
     const HANDLE waits[] = {reader.filled, stop_event};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return EOF;
@@ -195,12 +194,11 @@ console_write write_console(console_stream stream, std::string_view text) {
 
 int read_input(std::FILE* input) {
   if (stop_requested) return EOF;
-  const HANDLE file = handle_of(input);
-  return may_wait(file) ? next_from_reader(file) : std::getc(input);
+  return read_by_thread(input) ? next_from_reader() : std::getc(input);
 }
 
 void unread_input(int c, std::FILE* input) {
-  if (may_wait(handle_of(input))) {
+  if (read_by_thread(input)) {
     --reader.next;
   } else {
     std::ungetc(c, input);
