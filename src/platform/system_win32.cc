@@ -16,8 +16,8 @@ namespace {
 
 // Set on the handler's thread, read on the main one.
 std::atomic<int> stop_requested{0};
-// Set with the stop; ends the wait for standard input.
-const HANDLE stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// Set with the stop; ends the wait for standard input. Made with the thread that reads it.
+std::atomic<HANDLE> stop_event{nullptr};
 
 // Ctrl-C and Ctrl-Break both count as the user's interrupt. A second one, and every other
 // event, goes on to the system's handler, which ends the tool.
@@ -137,13 +137,25 @@ DWORD WINAPI keep_reading(void* /*unused*/) {
   return 0;
 }
 
+// Says on standard error what failed that never should, with the system's error number.
+void report_failure(const char* what) {
+  const DWORD error = GetLastError();
+  write_console(console_stream::diagnostics, std::string("brevinmarquest: ") + what + " (error " +
+                                                 std::to_string(error) + ")\n");
+}
+
+// Starts the thread that reads `file`. When it cannot, the C runtime reads it, which no stop
+// interrupts.
 bool start_reader(HANDLE file) {
   reader.file = file;
   reader.console = is_console(file);
   reader.wanted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   reader.filled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  return reader.wanted && reader.filled &&
-         CreateThread(nullptr, 0, keep_reading, nullptr, 0, nullptr) != nullptr;
+  stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const bool started = reader.wanted && reader.filled && stop_event &&
+                       CreateThread(nullptr, 0, keep_reading, nullptr, 0, nullptr);
+  if (!started) report_failure("a stop cannot end a wait for input: its reader did not start");
+  return started;
 }
 
 // Whether `input` is read through the thread: only standard input, the one stream the dialogue
@@ -176,7 +188,11 @@ system_kind running_system() { return system_kind::windows; }
 
 std::string tool_path() { return ""; }
 
-void arm_stop_signals() { SetConsoleCtrlHandler(note_stop, TRUE); }
+void arm_stop_signals() {
+  if (!SetConsoleCtrlHandler(note_stop, TRUE)) {
+    report_failure("Ctrl-C ends the tool at once: its handler could not be set");
+  }
+}
 
 void disarm_stop_signals() { SetConsoleCtrlHandler(note_stop, FALSE); }
 
