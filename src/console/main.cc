@@ -11,7 +11,7 @@ int main() {
   s.input = stdin;
   s.write = bm::platform::write_console;
   s.driver = bm::platform::load_driver;
-  s.open_file = [](const char* name) { return std::fopen(name, "rb"); };
+  s.open_file = bm::platform::open_for_reading;
   s.stops.arm = bm::platform::arm_stop_signals;
   s.stops.disarm = bm::platform::disarm_stop_signals;
   s.stops.requested = bm::platform::stop_signal;
