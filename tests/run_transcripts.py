@@ -7,7 +7,7 @@ A .test file holds cases: each a line "=== title", lines of comment, then sectio
   stdin [open|pty]    what is typed, a line break after each line; "open": then left open;
                       "pty": typed on a terminal that is the tool's console, Enter after each
                       line, and stdout is what the terminal shows of both streams, without its
-                      control sequences
+                      control sequences (skipped on Windows itself, which has no pty)
   stdout [closed|broken|paused]  exactly what the tool prints (nothing when absent); "closed":
                       the tool starts with standard output closed; "broken": standard output is a
                       pipe read only as far as this text goes, then closed (at once when it is
@@ -412,8 +412,10 @@ def main():
             unreadable = any("unreadable" in words for words, _ in sections.get("file", []))
             # Windows itself finds the machine's own FTD2XX.dll where a case wants none at all.
             no_driver = "libraries" in sections and not section(sections, "libraries")[0]
+            pty = "pty" in section(sections, "stdin")[0]
             if ((unreadable and os.name == "posix" and os.geteuid() == 0) or
-                    (wrapper and not shutil.which(wrapper[0])) or (no_driver and os.name == "nt")):
+                    (wrapper and not shutil.which(wrapper[0])) or
+                    ((no_driver or pty) and os.name == "nt")):
                 skipped += 1
             elif problems := run_case(sections, args):
                 failed += 1

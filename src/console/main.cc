@@ -13,7 +13,7 @@ int main() {
   c.io.stop = bm::platform::stop_signal;
   bm::session s;
   s.driver = bm::platform::load_driver;
-  s.open_file = [](const char* name) { return std::fopen(name, "rb"); };
+  s.open_file = bm::platform::open_for_reading;
   s.stops.arm = bm::platform::arm_stop_signals;
   s.stops.disarm = bm::platform::disarm_stop_signals;
   s.stops.requested = bm::platform::stop_signal;

@@ -1,4 +1,5 @@
-// Reaches FTDI's D2XX library, FTD2XX.dll, on Windows, binding its three calls by export number.
+// Reaches FTDI's D2XX library, FTD2XX.dll, on Windows, binding its three calls by export number
+// and FT_SetTimeouts, where the library has it, by name.
 #include <windows.h>
 
 #include <memory>
@@ -50,18 +51,23 @@ module_ptr load(std::string& why) {
   return module;
 }
 
+// The export `name` (a string, or a number made a name by MAKEINTRESOURCEA) as `Function`; null
+// when the library lacks it.
 template <typename Function>
-bool bind(HMODULE module, WORD number, Function& function, std::string& why) {
-  const FARPROC address = GetProcAddress(module, MAKEINTRESOURCEA(number));
-  if (!address) {
-    why = std::string(library_name) + " lacks export " + std::to_string(number) + ": " +
-          system_reason(GetLastError());
-    return false;
-  }
+Function address_of(HMODULE module, const char* name) {
   // GetProcAddress knows no signatures; going through void(*)() tells the compiler the change
   // of function type is meant.
-  function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-  return true;
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+template <typename Function>
+bool bind(HMODULE module, WORD number, Function& function, std::string& why) {
+  function = address_of<Function>(module, MAKEINTRESOURCEA(number));
+  if (!function) {
+    why = std::string(library_name) + " lacks export " + std::to_string(number) + ": " +
+          system_reason(GetLastError());
+  }
+  return function != nullptr;
 }
 
 }  // namespace
@@ -74,6 +80,9 @@ const driver_calls* load_driver(std::string& why) {
   if (module && bind(module.get(), open_export, calls.open_by_index, why) &&
       bind(module.get(), write_export, calls.write, why) &&
       bind(module.get(), close_export, calls.close, why)) {
+    // Optional, since a library that lacks it still serves; looked up by the name FTDI documents
+    // it under.
+    calls.set_timeouts = address_of<decltype(calls.set_timeouts)>(module.get(), "FT_SetTimeouts");
     calls.library = library_name;
     return &calls;
   }

@@ -45,10 +45,8 @@ TEST(OpenAdvice, EachFixNamesWhatToDo) {
     DeviceStatus status;
     const char* program;
     const char* words;
-    bool as_root = false;
   } cases[] = {
       {on_linux, 1000, "", "run sudo apt install libftdi1-2"},
-      {on_linux, 1000, "", "Ubuntu run apt install", true},
       {system_kind::macos, 1000, "", "brew install libftdi"},
       {system_kind::windows, 1000, "", "FTDI's D2XX driver package"},
       {on_linux, 3, "/b/src/brevinmarquest", "install the udev rule udev/60-brevinmarquest.rules"},
@@ -63,10 +61,13 @@ TEST(OpenAdvice, EachFixNamesWhatToDo) {
   const auto present = [](const std::string& path) { return path.rfind("/copied/", 0) != 0; };
   for (const auto& c : cases) {
     const std::string fix = advice_for(c.system, library_kind::libftdi, c.status,
-                                       udev_rule_step(c.program, present), c.as_root)
+                                       udev_rule_step(c.program, present), false)
                                 .fix;
     EXPECT_NE(fix.find(c.words), std::string::npos) << fix;
   }
+  const std::string to_root =
+      advice_for(on_linux, library_kind::vendor, 2, udev_rule_step("", present), true).fix;
+  EXPECT_NE(to_root.find(", run rmmod ftdi_sio"), std::string::npos) << to_root;
 }
 
 }  // namespace

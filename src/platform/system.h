@@ -64,4 +64,9 @@ bool reads_may_wait(std::FILE* file);
 // stop came while the stops are armed: the stop ends the wait.
 int read_waiting_byte(std::FILE* file);
 
+// Opens the file named `name`, as read from standard input, for reading its bytes; null when it
+// cannot, with errno saying why. On Windows the name is taken as UTF-8, as a console is read, or
+// failing that in the ANSI code page.
+std::FILE* open_for_reading(const char* name);
+
 }  // namespace brevinmarquest::platform

@@ -196,4 +196,6 @@ int read_waiting_byte(std::FILE* file) {
   return held.wait_until_ready(fileno(file), false) ? std::getc(file) : EOF;
 }
 
+std::FILE* open_for_reading(const char* name) { return std::fopen(name, "rb"); }
+
 }  // namespace brevinmarquest::platform
