@@ -8,17 +8,19 @@ A .test file holds cases: each a line "=== title", lines of comment, then sectio
                       "pty": typed on a terminal that is the tool's console, Enter after each
                       line, and stdout is what the terminal shows of both streams, without its
                       control sequences (skipped on Windows itself, which has no pty)
-  stdout [closed|broken|paused]  exactly what the tool prints (nothing when absent); "closed":
-                      the tool starts with standard output closed; "broken": standard output is a
-                      pipe read only as far as this text goes, then closed (at once when it is
-                      empty); "paused": its reader pauses until a second after the last signal
+  stdout [whole|closed|broken|paused]  exactly what the tool prints: {banner}{menu}, then this
+                      text, unless a word is given or it starts with {...} (when absent: the
+                      banner and menu alone); "whole": this text alone; "closed": the tool starts
+                      with standard output closed; "broken": standard output is a pipe read only
+                      as far as this text goes, then closed (at once when it is empty); "paused":
+                      its reader pauses until a second after the last signal
   stderr              exactly the lines the tool writes to standard error, in order
   device [prefix]     decimal byte values the device must receive (none when absent); "prefix":
                       a start of these bytes, but not all of them
   exit                the exit status (0 when absent, below 0 when a signal ended the tool)
   memory              the most memory the tool may take, in MiB (unchecked on Windows, which
                       tells no child's peak memory)
-  env                 NAME=value lines for the simulated device
+  env                 NAME=value pairs for the simulated device, one a line or blank-separated
   file NAME [fifo [open]|unreadable|shrink N]  decimal byte values of a file in the case's
                       working folder (a folder when NAME ends with "/"); "fifo": a FIFO fed them
                       once it is opened ("open": its writer then waits for the tool to end);
@@ -124,6 +126,10 @@ def parse(path):
             text = (first + "\n" + body if inline else body).rstrip("\n")
             name, *words = header.split()
             cases[-1][1].setdefault(name, []).append((words, text.split("\n") if text else []))
+        # The expected stdout starts with the banner and menu unless the case says otherwise.
+        words, lines = section(cases[-1][1], "stdout")
+        if not words and not (lines or [""])[0].startswith("{...}"):
+            cases[-1][1]["stdout"] = [(words, ["{banner}{menu}"] + lines)]
     return cases
 
 
@@ -356,7 +362,9 @@ def run_case(sections, args):
                  for name in names] or [args.no_driver_dir]
         if None not in paths:
             env[args.path_variable] = os.pathsep.join(paths)
-        env.update(line.split("=", 1) for line in section(sections, "env")[1])
+        # A blank before NAME= starts another pair; a value may hold other blanks.
+        env.update(pair.split("=", 1) for line in section(sections, "env")[1]
+                   for pair in re.split(r" +(?=\w+=)", line))
         bench = None
         if "chips" in sections:
             import usb_chips
