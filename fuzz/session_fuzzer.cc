@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "console/console_writer.h"
+#include "memory_file.h"
 #include "console/main_menu.h"
 #include "console/token_reader.h"
 #include "transfer/hand_entry.h"
@@ -64,14 +65,8 @@ struct fake_file {
 
 // One opening of a fake file, as the tool's FILE sees it.
 struct opened_file {
-  // The session it belongs to, whose output shows the verdict on the file.
-  const struct world* owner = nullptr;
   const fake_file* file = nullptr;
-  // Bytes handed to the tool's stream so far.
-  std::size_t delivered = 0;
-  // Whether reading reported an error to the tool.
-  bool read_failed = false;
-  bool closed = false;
+  testing::memory_file stream;
   // Whether a link was opened while this file was open, and how it ended.
   bool linked = false;
   bool link_sent_all = false;
@@ -139,7 +134,7 @@ struct world {
 
   opened_file* file_being_read() {
     const auto open = std::find_if(openings.begin(), openings.end(),
-                                   [](const auto& opening) { return !opening->closed; });
+                                   [](const auto& opening) { return !opening->stream.closed; });
     return open == openings.end() ? nullptr : open->get();
   }
 };
@@ -195,22 +190,6 @@ void parse(world& w, std::string_view data) {
   w.typed_values = typed_values_of(w.input_bytes);
 }
 
-// The fake file system's stream callbacks.
-
-ssize_t read_file(void* cookie, char* buffer, std::size_t size) {
-  auto& opening = *static_cast<opened_file*>(cookie);
-  const fake_file& file = *opening.file;
-  const std::size_t end = std::min(file.contents.size(), file.fails_at.value_or(SIZE_MAX));
-  if (opening.delivered == end && file.fails_at && *file.fails_at <= file.contents.size()) {
-    opening.read_failed = true;
-    return -1;
-  }
-  const std::size_t count = std::min(size, end - opening.delivered);
-  file.contents.copy(buffer, count, opening.delivered);
-  opening.delivered += count;
-  return static_cast<ssize_t>(count);
-}
-
 // What the session said for the console output so far: what the console took, then what it
 // still owes.
 std::string said(const world& w) {
@@ -226,25 +205,22 @@ void check_verdict(const world& w, const opened_file& opening) {
   if (w.output_failed) return;
   const bool reported =
       last_whole_line(said(w)) == opening.file->name + std::string(success_suffix);
-  const bool sent_cleanly = opening.linked && opening.link_sent_all && !opening.read_failed;
+  const bool sent_cleanly = opening.linked && opening.link_sent_all && !opening.stream.read_failed;
   require(reported == sent_cleanly, "a file is reported sent exactly when all of it was sent");
-}
-
-int close_file(void* cookie) {
-  auto& opening = *static_cast<opened_file*>(cookie);
-  require(!opening.closed, "each file is closed once");
-  check_verdict(*opening.owner, opening);
-  opening.closed = true;
-  return 0;
 }
 
 FILE* open_fake_file(world& w, const char* name) {
   for (const fake_file& file : w.files) {
     if (file.name != name) continue;
     auto opening = std::make_unique<opened_file>();
-    opening->owner = &w;
     opening->file = &file;
-    FILE* stream = fopencookie(opening.get(), "rb", {read_file, nullptr, nullptr, close_file});
+    opening->stream.contents = file.contents;
+    opening->stream.fails_at = file.fails_at;
+    opening->stream.on_close = [&w, &opened = *opening] {
+      require(!opened.stream.closed, "each file is closed once");
+      check_verdict(w, opened);
+    };
+    FILE* stream = testing::open_memory_file(opening->stream);
     if (stream) w.openings.push_back(std::move(opening));
     return stream;
   }
@@ -286,7 +262,7 @@ void check_sent_byte(world& w, unsigned char byte) {
   const link_state& link = w.link;
   if (link.sending) {
     const opened_file& opening = *link.sending;
-    require(link.writes < opening.delivered, "only bytes read from the file are sent");
+    require(link.writes < opening.stream.delivered, "only bytes read from the file are sent");
     require(byte == static_cast<unsigned char>(opening.file->contents[link.writes]),
             "a file is sent in its order from its first byte");
     require(w.output_failed || w.open_line() == std::to_string(byte) + " ",
@@ -366,7 +342,7 @@ void check_end(const world& w, int status) {
             "nothing more is read once nobody can see the dialogue");
   }
   require(!w.link.open, "every opened device is closed");
-  for (const auto& opening : w.openings) require(opening->closed, "every opened file is closed");
+  for (const auto& opening : w.openings) require(opening->stream.closed, "every opened file is closed");
   check_output(w);
 }
 

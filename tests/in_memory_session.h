@@ -2,53 +2,15 @@
 // The one double for a session in memory: typed input, the console's two streams, named files
 // and the fake driver as device 0.
 
-#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <string>
 
 #include "console/main_menu.h"
 #include "fake_driver.h"
+#include "memory_file.h"
 
 namespace brevinmarquest::testing {
-
-// A stream that reads `bytes`.
-inline file_ptr file_of(const std::string& bytes) {
-  file_ptr file(std::tmpfile());
-  std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-  std::fseek(file.get(), 0, SEEK_SET);
-  return file;
-}
-
-// A file in memory whose reading fails with an I/O error once `fails_at` bytes were read.
-struct memory_file {
-  // cppcheck-suppress unusedStructMember ; read through the map of files, where it cannot look
-  std::string contents;
-  std::size_t fails_at = std::string::npos;
-  bool closed = false;
-};
-
-#ifdef __GLIBC__
-// Only glibc lets a test make a stream whose reads fail part-way.
-inline std::FILE* failing_file(memory_file& file) {
-  const auto read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
-    auto& f = *static_cast<memory_file*>(cookie);
-    if (f.fails_at == 0) {
-      errno = EIO;
-      return -1;
-    }
-    const std::size_t count = f.contents.copy(buffer, std::min(size, f.fails_at));
-    f.contents.erase(0, count);
-    f.fails_at -= count;
-    return static_cast<ssize_t>(count);
-  };
-  const auto close = [](void* cookie) {
-    static_cast<memory_file*>(cookie)->closed = true;
-    return 0;
-  };
-  return fopencookie(&file, "rb", {read, {}, {}, close});
-}
-#endif
 
 // The stop a session's console write asks for, as a signal handler would note it.
 inline int stop_signal = 0;
@@ -88,7 +50,7 @@ struct in_memory_session {
       const auto file = files.find(name);
       if (file == files.end()) return nullptr;
 #ifdef __GLIBC__
-      if (file->second.fails_at != std::string::npos) return failing_file(file->second);
+      if (file->second.fails_at) return open_memory_file(file->second);
 #endif
       return file_of(file->second.contents).release();
     };

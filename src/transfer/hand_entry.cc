@@ -24,7 +24,7 @@ std::optional<int> entry_value(std::string_view entry) {
 void hand_entry(const session& s, console& c) {
   std::optional<usb_link> link = usb_link_open(s, c);
   if (!link) return;
-  const link_closer closing(*link);
+  const link_closer closing{*link};
   char buffer[entry_capacity];
   while (!s.stops.requested()) {
     say(c, "Enter a number between 0 and 255 (Q to quit): ");

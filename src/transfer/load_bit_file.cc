@@ -48,7 +48,7 @@ void explain_refused(console& c, const token& name, const std::string& why) {
 bool send_file(const session& s, console& c, std::FILE* file) {
   std::optional<usb_link> link = usb_link_open(s, c);
   if (!link) return false;
-  const link_closer closing(*link);
+  const link_closer closing{*link};
   const bool reads_wait = platform::reads_may_wait(file);
   const auto next_byte = [&] {
     return reads_wait ? platform::read_waiting_byte(file) : std::getc(file);

@@ -33,15 +33,9 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte);
 void usb_link_close(usb_link& link);
 
 // Closes the link as its transfer leaves, by whatever path.
-class link_closer {
- public:
-  explicit link_closer(usb_link& link) : link_(link) {}
-  link_closer(const link_closer&) = delete;
-  link_closer& operator=(const link_closer&) = delete;
-  ~link_closer() { usb_link_close(link_); }
-
- private:
-  usb_link& link_;
+struct link_closer {
+  usb_link& link;
+  ~link_closer() { usb_link_close(link); }
 };
 
 }  // namespace brevinmarquest
