@@ -27,7 +27,6 @@ shown write_owed(console& c, bool to_the_end) {
 }  // namespace
 
 void owe(console& c, console_stream stream, std::string text) {
-  c.said += text.size();
   if (!c.owed.empty() && c.owed.back().first == stream) {
     c.owed.back().second += text;
   } else if (!text.empty()) {
@@ -39,16 +38,21 @@ shown show(console& c) { return write_owed(c, false); }
 
 void show_all(console& c) { write_owed(c, true); }
 
+std::uint64_t text_mark(const console& c) {
+  std::uint64_t mark = c.shown;
+  for (const auto& piece : c.owed) mark += piece.second.size();
+  return mark;
+}
+
 bool take_back(console& c, std::uint64_t mark) {
   if (mark < c.shown) return false;
-  for (std::uint64_t excess = c.said - mark; excess > 0;) {
+  for (std::uint64_t excess = text_mark(c) - mark; excess > 0;) {
     std::string& text = c.owed.back().second;
     const auto cut = static_cast<std::size_t>(std::min<std::uint64_t>(excess, text.size()));
     text.resize(text.size() - cut);
     excess -= cut;
     if (text.empty()) c.owed.pop_back();
   }
-  c.said = mark;
   return true;
 }
 

@@ -32,9 +32,7 @@ struct console {
   console_io io;
   // Texts said and not yet taken by the console, in order, each with its stream.
   std::deque<std::pair<platform::console_stream, std::string>> owed;
-  // Bytes said since the start, taken back ones aside, so that a place in the text stays known.
-  std::uint64_t said = 0;
-  // Bytes the console took since the start.
+  // Bytes the console took since the start, so that a place in the text stays known.
   std::uint64_t shown = 0;
   bool output_failed = false;
 };
@@ -80,8 +78,10 @@ shown show(console& c);
 // Writes everything owed, however long the console takes, as the tool ends.
 void show_all(console& c);
 
-// Takes back every text said since `mark` (a value of `said`), when none of it reached the
-// console yet.
+// Where the next text said will stand.
+std::uint64_t text_mark(const console& c);
+
+// Takes back every text said since `mark`, when none of it reached the console yet.
 bool take_back(console& c, std::uint64_t mark);
 
 // Reads the next token for a dialogue, after the console shows all that is owed. Once the

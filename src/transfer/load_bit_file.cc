@@ -55,7 +55,7 @@ bool send_file(const session& s, console& c, std::FILE* file) {
   };
   int byte = next_byte();
   for (; byte != EOF && !s.stops.requested(); byte = next_byte()) {
-    const std::uint64_t value_at = c.said;
+    const std::uint64_t value_at = text_mark(c);
     say(c, byte, " ");
     const shown echoed = show(c);
     // A transfer whose progress nobody can see any more stops as a failed one, so that the
