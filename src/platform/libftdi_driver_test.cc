@@ -108,16 +108,16 @@ TEST_F(LibftdiDriver, FailedOpensAnswerInTheVendorsNumbersAndLeaveNothingOpen) {
     bool new_fails;
     int found;
     int open_result;
-    const char* error;
     DeviceStatus status;
+    const char* error;
     const char* words;
   } const cases[] = {
-      {true, 1, 0, nullptr, 18, "ftdi_new failed"},  // libftdi or libusb cannot start
-      {false, -5, 0, nullptr, 18, ""},               // the device list cannot be read
-      {false, 0, 0, nullptr, 2, ""},                 // nothing plugged in
-      {false, 1, -8, "inappropriate permissions on device!", 3,
+      {true, 1, 0, 18, nullptr, "ftdi_new failed"},  // libftdi or libusb cannot start
+      {false, -5, 0, 18, nullptr, ""},               // the device list cannot be read
+      {false, 0, 0, 2, nullptr, ""},                 // nothing plugged in
+      {false, 1, -8, 3, "inappropriate permissions on device!",
        "inappropriate permissions on device!"},  // no permission, in libftdi's words
-      {false, 2, -5, nullptr, 3, ""},            // the serial driver keeps the interface
+      {false, 2, -5, 3, nullptr, ""},            // the serial driver keeps the interface
   };
   for (const auto& c : cases) {
     fake = {};
