@@ -1,5 +1,7 @@
 #include "console/console_writer.h"
 
+#include <numeric>
+
 namespace brevinmarquest {
 namespace {
 
@@ -39,9 +41,9 @@ shown show(console& c) { return write_owed(c, false); }
 void show_all(console& c) { write_owed(c, true); }
 
 std::uint64_t text_mark(const console& c) {
-  std::uint64_t mark = c.shown;
-  for (const auto& piece : c.owed) mark += piece.second.size();
-  return mark;
+  return std::accumulate(
+      c.owed.begin(), c.owed.end(), c.shown,
+      [](std::uint64_t mark, const auto& piece) { return mark + piece.second.size(); });
 }
 
 bool take_back(console& c, std::uint64_t mark) {
