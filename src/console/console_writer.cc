@@ -11,7 +11,7 @@ using platform::console_stream;
 // included, unless the tool is ending and must write everything. A console that is gone takes
 // the rest of the text unseen.
 shown write_owed(console& c, bool to_the_end) {
-  while (!c.owed.empty()) {
+  while (!c.owed.empty() && !c.owed.front().second.empty()) {
     if (!to_the_end && c.io.stop()) return shown::stopped;
     auto& [stream, text] = c.owed.front();
     const bool gone = stream == console_stream::output && c.output_failed;
@@ -21,19 +21,19 @@ shown write_owed(console& c, bool to_the_end) {
     const std::size_t taken = wrote.failed ? text.size() : wrote.taken;
     c.shown += taken;
     text.erase(0, taken);
-    if (text.empty()) c.owed.pop_front();
+    // The last piece stays, empty, so that a byte's texts need no new room each time.
+    if (text.empty() && c.owed.size() > 1) c.owed.pop_front();
   }
   return c.output_failed ? shown::failed : shown::all;
 }
 
 }  // namespace
 
-void owe(console& c, console_stream stream, std::string text) {
-  if (!c.owed.empty() && c.owed.back().first == stream) {
-    c.owed.back().second += text;
-  } else if (!text.empty()) {
-    c.owed.emplace_back(stream, std::move(text));
-  }
+std::string& owed_to(console& c, console_stream stream) {
+  // The empty piece the writer left keeps its room, and takes the stream of what joins it.
+  if (!c.owed.empty() && c.owed.back().second.empty()) c.owed.back().first = stream;
+  if (c.owed.empty() || c.owed.back().first != stream) c.owed.emplace_back(stream, "");
+  return c.owed.back().second;
 }
 
 shown show(console& c) { return write_owed(c, false); }

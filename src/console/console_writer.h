@@ -46,23 +46,21 @@ void add_piece(std::string& text, Number number) {
   text.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
 }
 
-// Adds `text` for the stream, after everything said before it.
-void owe(console& c, platform::console_stream stream, std::string text);
+// The text owed to `stream` that what is said next joins, after everything said before it.
+std::string& owed_to(console& c, platform::console_stream stream);
 
 // Adds a dialogue text for the console, made of its pieces in order.
 template <typename... Pieces>
 void say(console& c, const Pieces&... pieces) {
-  std::string text;
+  std::string& text = owed_to(c, platform::console_stream::output);
   (add_piece(text, pieces), ...);
-  owe(c, platform::console_stream::output, std::move(text));
 }
 
 // Adds an explanation for standard error, in its place among the dialogue's texts.
 template <typename... Pieces>
 void explain(console& c, const Pieces&... pieces) {
-  std::string text;
+  std::string& text = owed_to(c, platform::console_stream::diagnostics);
   (add_piece(text, pieces), ...);
-  owe(c, platform::console_stream::diagnostics, std::move(text));
 }
 
 enum class shown : std::uint8_t {
