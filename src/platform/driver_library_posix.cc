@@ -14,6 +14,15 @@
 #include "platform/libftdi_driver.h"
 
 namespace brevinmarquest::platform {
+
+std::string load_failure(const char* file, const std::string& reason) {
+  const std::string name = file;
+  if (reason == name + ": cannot open shared object file: " + std::strerror(ENOENT)) {
+    return name + " is not installed";
+  }
+  return "cannot load " + name + ": " + reason;
+}
+
 namespace {
 
 struct module_closer {
@@ -26,18 +35,6 @@ std::string loader_words() {
   const char* words = dlerror();
   return words ? words : "";
 }
-
-}  // namespace
-
-std::string load_failure(const char* file, const std::string& reason) {
-  const std::string name = file;
-  if (reason == name + ": cannot open shared object file: " + std::strerror(ENOENT)) {
-    return name + " is not installed";
-  }
-  return "cannot load " + name + ": " + reason;
-}
-
-namespace {
 
 // The files to try for a library, in order: its name, which the loader looks up on its path,
 // then on Apple silicon Homebrew's folder, which dyld does not search by itself. dyld still looks
