@@ -129,10 +129,10 @@ std::uint32_t DRIVER_CALL FT_Write(void* handle, void* buffer, std::uint32_t cou
   }
   ++device.writes;
   if (device.writes == device.config.stall_write) {
-    const auto never = std::chrono::hours(24);
+    // With no timeout set, a day stands for for ever.
     std::this_thread::sleep_for(device.write_timeout_ms
                                     ? std::chrono::milliseconds(device.write_timeout_ms)
-                                    : std::chrono::milliseconds(never));
+                                    : std::chrono::hours(24));
     return ok;
   }
   if (device.writes == device.config.fail_write) {
