@@ -3,7 +3,10 @@
 # checksums hold; the Windows tool, unzipped, runs under wine in a fresh prefix with the stand-in
 # FTD2XX.dll only in the system folder, where FTDI's driver puts the real one, and sends the bytes
 # typed to it; the tarball builds without git by the README's steps from source, and its Debian
-# package, built in another folder, is the released one to the byte.
+# package, built in another folder, is the released one to the byte; the Homebrew formula, the
+# Scoop manifest and the winget manifests name the release's files with their hashes and pass
+# what can be checked without their package managers (see scripts/check_manifests.py and
+# scripts/check_formula.rb).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 cd "$root"
@@ -14,6 +17,15 @@ scripts/release
 tarball=$(echo dist/brevinmarquest-*.tar.gz)
 name=$(basename "$tarball" .tar.gz)
 version=${name#brevinmarquest-}
+python3 scripts/check_manifests.py dist "$version"
+for formula in Formula/brevinmarquest.rb dist/brevinmarquest.rb; do ruby -wc "$formula"; done
+# The README, the formula and the Scoop manifest name the project's one home and no other.
+home=$(git show HEAD:CMakeLists.txt | sed -n 's/.*HOMEPAGE_URL "\([^"]*\)".*/\1/p')
+pages=$(sed -E 's|^https://github\.com/([^/]+)/(.+)$|https://\1.github.io/\2|' <<<"$home")
+addresses=$(cat README.md Formula/brevinmarquest.rb bucket/brevinmarquest.json |
+  grep -oE 'https://([a-z0-9-]+\.github\.io|github\.com/[^/ )>"]+)/[^/ )>".]+' | sort -u)
+[ "$addresses" = "$(printf '%s\n' "$pages" "$home" | sort -u)" ] ||
+  { echo "README.md, the formula and the Scoop manifest name: $(tr "\n" " " <<<"$addresses")where only $home and $pages may stand"; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -57,3 +69,6 @@ from_source=$(readme_commands "$source_tree/README.md" "### From source" | { gre
   cmp "$deb" "$root/dist/brevinmarquest_$version-1_amd64.deb"
   echo "the tarball builds without git, and its package is the released one to the byte"
 )
+# Homebrew's install and test of the formula, by a stand-in for its formula DSL; the tool then
+# finds only the build's driver libraries without calls.
+ruby scripts/check_formula.rb dist/brevinmarquest.rb dist "$source_tree/build-release/no-driver"

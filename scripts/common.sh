@@ -7,7 +7,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packages_build="cmake g++ make"
 packages_deb="$packages_build dpkg-dev file"
 packages_arm64_deb="$packages_deb g++-aarch64-linux-gnu"
-packages_release_files="$packages_arm64_deb g++-mingw-w64-x86-64-posix git gzip lintian zip"
+packages_release_files="$packages_arm64_deb g++-mingw-w64-x86-64-posix git gzip lintian python3 zip"
 packages_usb_chips="umockdev libumockdev0 gir1.2-umockdev-1.0 python3-gi libftdi1-2"
 packages_native="$packages_build python3 libgtest-dev binutils strace $packages_usb_chips"
 packages_sanitize=$packages_native
@@ -16,7 +16,7 @@ packages_fuzz="cmake make clang libclang-rt-dev"
 packages_lint="cmake make python3 clang clang-tidy cppcheck libclang-rt-dev libgtest-dev g++-mingw-w64-x86-64-posix nodejs npm"
 packages_package="$packages_deb python3 lintian man-db groff-base gzip libftdi1-2"
 packages_arm64="$packages_arm64_deb python3 qemu-user"
-packages_release="$packages_release_files python3 unzip wine wine64"
+packages_release="$packages_release_files python3 python3-jsonschema python3-yaml ruby unzip wine wine64"
 packages_bench="$packages_build gcc python3 time strace"
 
 # Sets as_root to the words that run a command as root: none for root, sudo for a user who may
