@@ -18,6 +18,7 @@ packages_package="$packages_deb python3 lintian man-db groff-base gzip libftdi1-
 packages_arm64="$packages_arm64_deb python3 qemu-user"
 packages_release="$packages_release_files python3 unzip wine wine64"
 packages_bench="$packages_build gcc python3 time strace"
+packages_fresh_debian="debootstrap git"
 
 # Sets as_root to the words that run a command as root: none for root, sudo for a user who may
 # use it. Otherwise says in one line what to do and fails. sudo asks for a password only where
