@@ -40,13 +40,9 @@ std::vector<std::string> candidates(const char* name) {
 template <typename Function>
 bool bind(void* module, const std::string& file, const char* name, Function& function,
           std::string& why) {
-  void* address = dlsym(module, name);
-  if (!address) {
-    why = file + " lacks " + name + ": " + loader_words();
-    return false;
-  }
-  function = reinterpret_cast<Function>(address);
-  return true;
+  function = reinterpret_cast<Function>(dlsym(module, name));
+  if (!function) why = file + " lacks " + name + ": " + loader_words();
+  return function != nullptr;
 }
 
 // A library loaded with all its calls bound.
@@ -132,17 +128,13 @@ loaded_driver load_libftdi(std::string& why) {
 
 const driver_calls* load_driver(std::string& why) {
   static loaded_driver driver;
-  if (driver.module) return &driver.calls;
-  std::string vendor_why;
-  std::string libftdi_why;
-  driver = load_vendor(vendor_why);
+  if (!driver.module) driver = load_vendor(why);
   if (!driver.module) {
-    driver = load_libftdi(libftdi_why);
-    driver.calls.passed_over = vendor_why;
+    const std::string passed_over = why;
+    driver = load_libftdi(why);
+    driver.calls.passed_over = passed_over;
   }
-  if (driver.module) return &driver.calls;
-  why = vendor_why + "; " + libftdi_why;
-  return nullptr;
+  return driver.module ? &driver.calls : nullptr;
 }
 
 }  // namespace brevinmarquest::platform
