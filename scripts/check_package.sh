@@ -16,9 +16,9 @@ check_package_file() {
   local deb=$1
   python3 tests/check_man_page.py "$folder/doc/brevinmarquest.1" src
   local changelog_version
-  changelog_version=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)
+  changelog_version=$(dpkg-parsechangelog -l debian/changelog -S Version)
   [ "$changelog_version" = "$(dpkg-deb -f "$deb" Version)" ] ||
-    { echo "packaging/debian/changelog names $changelog_version, the package is $(dpkg-deb -f "$deb" Version)"; return 1; }
+    { echo "debian/changelog names $changelog_version, the package is $(dpkg-deb -f "$deb" Version)"; return 1; }
   lintian --fail-on error --info "$deb"
   echo "lintian finds no error in $deb; the manual page renders without a warning"
 }
