@@ -65,7 +65,11 @@ build_from_dsc='
   useradd --create-home builder
   cd /build
   dpkg-source -x ./*.dsc source
-  DEBIAN_FRONTEND=noninteractive apt-get build-dep -q -y ./source >/dev/null
+  # The toolchain as up to date as this machine'"'"'s, whenever the chroot was made.
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get -q update >/dev/null
+  apt-get -q -y upgrade >/dev/null
+  apt-get build-dep -q -y ./source >/dev/null
   chown -R builder /build
   runuser -u builder -- sh -ec "cd source && dpkg-buildpackage --no-sign --build=any" >/build/log 2>&1 ||
     { tail -n 30 /build/log; exit 1; }'

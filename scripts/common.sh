@@ -106,8 +106,9 @@ start_fresh_wine() {
 # SKIPPED line and fails.
 chroot_packages=debhelper,cmake,python3,apt-utils,ca-certificates
 prepare_clean_chroot() {
-  if [ "$(id -u)" -ne 0 ] && ! unshare --map-auto --map-root-user true 2>/dev/null; then
-    echo "SKIPPED: clean chroots need root, or user namespaces with subordinate ids (/etc/subuid)"
+  if ! { [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; } &&
+      ! unshare --map-auto --map-root-user --mount true 2>/dev/null; then
+    echo "SKIPPED: clean chroots need root that may mount, or user namespaces with subordinate ids (/etc/subuid)"
     return 1
   fi
   chroot_release=$(. /etc/os-release && echo "$VERSION_CODENAME")
