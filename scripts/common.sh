@@ -108,7 +108,7 @@ start_fresh_wine() {
 # Clean chroots of this machine's Debian release, for the package and its apt repository to be
 # built, installed and tested in, never on this machine. mmdebstrap makes them as root, or else in
 # a user namespace (unshare mode). One chroot, with what building and testing the package needs,
-# is made once into a tarball in build-chroot/ (its name changes with what it holds); each check
+# is made once into a tarball in build-chroots/ (its name changes with what it holds); each check
 # unpacks a fresh copy of it. Sets chroot_release, chroot_sources and chroot_tarball; says what
 # making the tarball cost. Where neither root nor a user namespace is available, says so on a
 # SKIPPED line and fails.
@@ -123,12 +123,12 @@ prepare_clean_chroot() {
   chroot_sources=("deb http://deb.debian.org/debian $chroot_release main"
     "deb http://deb.debian.org/debian $chroot_release-updates main"
     "deb http://deb.debian.org/debian-security $chroot_release-security main")
-  chroot_tarball=$root/build-chroot/$chroot_release-$(dpkg --print-architecture)-$(echo "$chroot_packages" | md5sum | cut -c1-8).tar
+  chroot_tarball=$root/build-chroots/package-$chroot_release-$(dpkg --print-architecture)-$(echo "$chroot_packages" | md5sum | cut -c1-8).tar
   if [ -e "$chroot_tarball" ]; then
     echo "chroot: reusing $chroot_tarball, made earlier (delete it to make it anew)"
     return 0
   fi
-  mkdir -p "$root/build-chroot"
+  mkdir -p "$root/build-chroots"
   local started=$SECONDS
   # The package lists stay, so that apt in a copy need not fetch them whole again.
   mmdebstrap --quiet --format=tar --variant=buildd --include="$chroot_packages" --skip=output/dev,cleanup/apt/lists \
