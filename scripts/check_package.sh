@@ -103,7 +103,7 @@ build_next_version() {
   echo "$work"/brevinmarquest_*-"$((${version##*-} + 1))"_*.deb
 }
 
-# apt in the chroot has the version $1 of the package installed.
+# In the chroot: the package is installed at the version $want.
 installed_is='v=$(dpkg-query -W -f="\${Version}" brevinmarquest); [ "$v" = "$want" ] || { echo "installed: $v, not $want"; exit 1; }'
 
 check_repository() {
@@ -150,6 +150,6 @@ check_home
 prepare_clean_chroot || exit 0
 work=$(mktemp -d)
 server=
-trap 'if [ -n "$server" ]; then kill "$server"; fi; rm -rf "$work"' EXIT
+trap 'if [ -n "$server" ]; then kill "$server"; fi; GNUPGHOME=$work/gnupg gpgconf --kill all 2>/dev/null; rm -rf "$work"' EXIT
 check_in_chroot
 check_repository
