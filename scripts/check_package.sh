@@ -39,7 +39,7 @@ check_home() {
   local home pages
   home=$(sed -n 's/^ *HOMEPAGE_URL "\([^"]*\)".*/\1/p' CMakeLists.txt)
   pages=$(sed -E 's|^https://github.com/([^/]+)/(.+)$|https://\1.github.io/\2/apt|' <<<"$home")
-  if grep -rhoE 'https://github\.com/[^ "%)]*' debian README.md | grep -vE "^$home([/.]|$)"; then
+  if grep -rhoE 'https://github\.com/[^ "%)]*' debian README.md Formula bucket | grep -vE "^$home([/.]|$)"; then
     echo "those addresses are not under $home, the home CMakeLists.txt names"; return 1
   fi
   grep -qxF "Homepage: $home" debian/control || { echo "debian/control's Homepage is not $home"; return 1; }

@@ -34,13 +34,6 @@ name=$(basename "$tarball" .tar.gz)
 version=${name#brevinmarquest-}
 python3 scripts/check_manifests.py dist "$version"
 for formula in Formula/brevinmarquest.rb dist/brevinmarquest.rb; do ruby -wc "$formula"; done
-# The README, the formula and the Scoop manifest name the project's one home and no other.
-home=$(git show HEAD:CMakeLists.txt | sed -n 's/.*HOMEPAGE_URL "\([^"]*\)".*/\1/p')
-pages=$(sed -E 's|^https://github\.com/([^/]+)/(.+)$|https://\1.github.io/\2|' <<<"$home")
-addresses=$(cat README.md Formula/brevinmarquest.rb bucket/brevinmarquest.json |
-  grep -oE 'https://([a-z0-9-]+\.github\.io|github\.com/[^/ )>"]+)/[^/ )>".]+' | sort -u)
-[ "$addresses" = "$(printf '%s\n' "$pages" "$home" | sort -u)" ] ||
-  { echo "README.md, the formula and the Scoop manifest name: $(tr "\n" " " <<<"$addresses")where only $home and $pages may stand"; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
