@@ -29,7 +29,6 @@
 #include "memory_file.h"
 #include "console/main_menu.h"
 #include "console/token_reader.h"
-#include "transfer/hand_entry.h"
 #include "transfer/session.h"
 
 namespace brevinmarquest::fuzz {
@@ -163,7 +162,7 @@ void add_part(world& w, std::string_view part) {
   }
 }
 
-// The values hand entry may send, read as the dialogue reads them.
+// The values hand entry may send, read as C reads a decimal integer.
 std::vector<int> typed_values_of(std::string& input) {
   std::vector<int> values;
   FILE* stream = fmemopen(input.data(), input.size(), "rb");
@@ -172,7 +171,7 @@ std::vector<int> typed_values_of(std::string& input) {
   for (;;) {
     const token t = read_token(stream, buffer, sizeof buffer);
     if (t.status == token_status::end_of_input) break;
-    const int value = t.status == token_status::read ? entry_value(t.text).value_or(0) : -1;
+    const int value = t.status == token_status::read ? static_cast<int>(std::strtol(buffer, nullptr, 10)) : -1;
     if (value >= 0 && value <= largest_byte) values.push_back(value);
   }
   std::fclose(stream);
@@ -231,14 +230,14 @@ platform::console_write write_console(world& w, platform::console_stream stream,
                                       std::string_view text) {
   if (stream == platform::console_stream::diagnostics) {
     w.explained.append(text);
-    return {text.size(), false};
+    return {text.size(), false, {}};
   }
   const std::size_t room = w.output_fails_at.value_or(SIZE_MAX) - w.printed.size();
   w.printed.append(text.substr(0, room));
-  if (text.size() <= room) return {text.size(), false};
+  if (text.size() <= room) return {text.size(), false, {}};
   if (!w.output_failed) w.read_when_output_failed = std::ftell(w.input);
   w.output_failed = true;
-  return {0, true};
+  return {0, true, "Broken pipe"};
 }
 
 // The fake driver's calls.

@@ -39,11 +39,11 @@ struct in_memory_session {
       } else if (stopping_write-- == 0) {
         printed.append(text.substr(0, taken));
         stop_signal = 2;
-        return platform::console_write{taken, false};
+        return platform::console_write{taken, false, {}};
       } else {
         printed.append(text);
       }
-      return platform::console_write{text.size(), false};
+      return platform::console_write{text.size(), false, {}};
     };
     s.driver = [this](std::string&) { return &calls; };
     s.open_file = [this](const char* name) -> std::FILE* {

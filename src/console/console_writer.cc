@@ -16,8 +16,12 @@ shown write_owed(console& c, bool to_the_end) {
     auto& [stream, text] = c.owed.front();
     const bool gone = stream == console_stream::output && c.output_failed;
     const platform::console_write wrote =
-        gone ? platform::console_write{0, true} : c.io.write(stream, text);
-    if (wrote.failed && stream == console_stream::output) c.output_failed = true;
+        gone ? platform::console_write{0, true, {}} : c.io.write(stream, text);
+    if (wrote.failed && stream == console_stream::output && !c.output_failed) {
+      c.output_failed = true;
+      // Else a script could not tell this end from the end of its input.
+      explain(c, "brevinmarquest: standard output cannot be written: ", wrote.why, "\n");
+    }
     const std::size_t taken = wrote.failed ? text.size() : wrote.taken;
     c.shown += taken;
     text.erase(0, taken);

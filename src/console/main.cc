@@ -7,6 +7,7 @@
 
 int main() {
   namespace bm = brevinmarquest;
+  bm::platform::guard_standard_streams();
   bm::console c;
   c.io.input = stdin;
   c.io.write = bm::platform::write_console;

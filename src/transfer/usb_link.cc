@@ -1,6 +1,5 @@
 #include "transfer/usb_link.h"
 
-#include <csignal>
 #include <string>
 
 #include "platform/open_advice.h"
@@ -101,7 +100,9 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte) {
   unsigned char buffer[1] = {byte};
   // A driver that breaks its promise to fill in the count must not be credited with a byte.
   std::uint32_t written = 0;
+  platform::device_write_under_way(true);
   const DeviceStatus status = link.driver->write(link.handle, buffer, sizeof buffer, &written);
+  platform::device_write_under_way(false);
   link.total += written;
   console& c = *link.c;
   say(c, "   ", link.total, " total bytes written\n");
@@ -128,7 +129,7 @@ void usb_link_close(usb_link& link) {
             "it in again\n");
   }
   if (const int signal_number = link.stops->requested()) {
-    explain(c, "brevinmarquest: stopped by ", signal_number == SIGTERM ? "SIGTERM" : "SIGINT", ": ",
+    explain(c, "brevinmarquest: stopped by ", platform::stop_name(signal_number), ": ",
             link.total, link.total == 1 ? " byte" : " bytes",
             " sent in this transfer, and the device is closed\n");
   }
