@@ -18,18 +18,26 @@ packages_package="$packages_deb python3 lintian man-db groff-base gzip libftdi1-
 packages_arm64="$packages_arm64_deb python3 qemu-user"
 packages_release="$packages_release_files python3 unzip wine wine64"
 packages_bench="$packages_build gcc python3 time strace"
+packages_fresh_debian="debootstrap git"
 
 # Sets as_root to the words that run a command as root: none for root, sudo for a user who may
-# use it. Otherwise says in one line what to do and fails. sudo asks for a password only where
-# someone can type it.
+# use it. Otherwise says in one line why not and what to do, and fails. sudo asks for a password
+# only where someone can type it.
 find_root() {
   as_root=()
   [ "$(id -u)" -eq 0 ] && return 0
   as_root=(sudo)
-  if command -v sudo >/dev/null && { sudo -n true 2>/dev/null || { [ -t 0 ] && sudo -v 2>/dev/null; }; }; then
+  local why
+  if ! command -v sudo >/dev/null; then
+    why="sudo is not installed"
+  elif sudo -n true 2>/dev/null || { [ -t 0 ] && sudo -v 2>/dev/null; }; then
     return 0
+  elif [ -t 0 ]; then
+    why="sudo refuses you"
+  else
+    why="sudo needs a password and there is no terminal to type it on"
   fi
-  echo "$(basename "$0"): $1 needs root, and sudo is missing or refuses you: as root, run: $2" >&2
+  echo "$(basename "$0"): $1 needs root, and $why: as root, run: $2" >&2
   return 1
 }
 
@@ -56,8 +64,8 @@ ensure_packages() {
   local missing=()
   read -r -a missing <<<"$(missing_packages "$@")"
   [ ${#missing[@]} -eq 0 ] && return 0
+  echo "installing the Debian packages: ${missing[*]}"
   find_root "installing packages" "apt-get install ${missing[*]}" || exit 1
-  echo "installing: ${missing[*]}"
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" ||
     { "${as_root[@]}" apt-get update &&
       "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"; }

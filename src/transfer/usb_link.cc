@@ -75,6 +75,12 @@ void limit_writes(console& c, const platform::driver_calls& driver, void* handle
   }
 }
 
+DeviceStatus open_device(const platform::driver_calls* driver, bool usb_missing, void** handle) {
+  if (!driver) return device_status::no_driver_library;
+  if (usb_missing) return device_status::device_not_found;
+  return driver->open_by_index(device_index, handle);
+}
+
 }  // namespace
 
 std::optional<usb_link> usb_link_open(const session& s, console& c) {
@@ -82,9 +88,7 @@ std::optional<usb_link> usb_link_open(const session& s, console& c) {
   const platform::driver_calls* driver = s.driver(why);
   const bool usb_missing = driver && driver->usb_missing && driver->usb_missing();
   void* handle = nullptr;
-  const DeviceStatus status = !driver       ? device_status::no_driver_library
-                              : usb_missing ? device_status::device_not_found
-                                            : driver->open_by_index(device_index, &handle);
+  const DeviceStatus status = open_device(driver, usb_missing, &handle);
   if (status == device_status::ok) {
     s.stops.arm();
     say(c, "USB Interface Opened Successfully!\n");
