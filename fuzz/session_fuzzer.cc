@@ -358,7 +358,7 @@ void play(std::string_view data) {
   require(input != nullptr, "the harness has its input");
   console c;
   c.io.input = input;
-  c.io.stop = [] { return playing->stop; };
+  c.io.stops.requested = [] { return playing->stop; };
   c.io.write = [&w](platform::console_stream stream, std::string_view text) {
     return write_console(w, stream, text);
   };
@@ -369,7 +369,6 @@ void play(std::string_view data) {
     return nullptr;
   };
   s.open_file = [&w](const char* name) { return open_fake_file(w, name); };
-  s.stops.requested = c.io.stop;
   w.c = &c;
   const int status = main_menu(s, c);
   check_end(w, status);

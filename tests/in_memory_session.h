@@ -31,8 +31,7 @@ struct in_memory_session {
 
   in_memory_session() {
     stop_signal = 0;
-    c.io.stop = [] { return stop_signal; };
-    s.stops.requested = c.io.stop;
+    c.io.stops.requested = [] { return stop_signal; };
     c.io.write = [this](platform::console_stream stream, std::string_view text) {
       if (stream == platform::console_stream::diagnostics && !shared_console) {
         explained.append(text);

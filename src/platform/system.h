@@ -12,7 +12,6 @@ namespace brevinmarquest::platform {
 
 enum class system_kind : std::uint8_t { linux_system, macos, windows };
 
-// The system the tool was built for.
 system_kind running_system();
 
 // The file of this copy of the tool, where the system tells it; empty elsewhere.

@@ -29,22 +29,18 @@ reading read_entry(std::string_view entry) {
   return {negative ? -magnitude : magnitude, entry};
 }
 
-}  // namespace
-
-void hand_entry(const session& s, console& c) {
-  std::optional<usb_link> link = usb_link_open(s, c);
-  if (!link) return;
-  const link_closer closing{*link};
+// Asks for values and sends each, until "Q", the end of input, a stop or a failed write.
+void send_typed_values(console& c, usb_link& link) {
   char buffer[entry_capacity];
-  while (!s.stops.requested()) {
+  while (!c.io.stops.requested()) {
     say(c, "Enter a number between 0 and 255 (Q to quit): ");
     const token entry = next_token(c, buffer, sizeof buffer);
-    if (s.stops.requested()) {
+    if (c.io.stops.requested()) {
       // The prompt's line is still open where both streams share a console.
       explain(c, "\n");
-      break;
+      return;
     }
-    if (entry.status == token_status::end_of_input || token_is(entry, "Q")) break;
+    if (entry.status == token_status::end_of_input || token_is(entry, "Q")) return;
     const reading typed =
         entry.status == token_status::read ? read_entry(entry.text) : reading{-1, {}};
     // An entry without digits goes as 0; a user who meant to leave learns why the device got it.
@@ -62,8 +58,14 @@ void hand_entry(const session& s, console& c) {
       explain(c, "brevinmarquest: ", quoted(entry.text), " goes as ", value,
               ": only its leading decimal digits count\n");
     }
-    if (!usb_link_send_byte(*link, static_cast<unsigned char>(value))) return;
+    if (!usb_link_send_byte(link, c, static_cast<unsigned char>(value))) return;
   }
+}
+
+}  // namespace
+
+void hand_entry(const session& s, console& c) {
+  with_link(s, c, [&c](usb_link& link) { send_typed_values(c, link); });
 }
 
 }  // namespace brevinmarquest

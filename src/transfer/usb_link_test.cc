@@ -35,15 +35,11 @@ class UsbLink : public ::testing::Test {
 // on the simulated device.
 TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
   fake.write_script = {{}, {0, 1, false}};
-  std::optional<usb_link> link = usb_link_open(s, c);
-  if (!link) FAIL() << "the link did not open";
-  EXPECT_TRUE(usb_link_send_byte(*link, 7));
-  EXPECT_FALSE(usb_link_send_byte(*link, 8));
-  usb_link_close(*link);
-  link = usb_link_open(s, c);
-  if (!link) FAIL() << "the link did not open";
-  EXPECT_TRUE(usb_link_send_byte(*link, 9));
-  usb_link_close(*link);
+  with_link(s, c, [this](usb_link& link) {
+    EXPECT_TRUE(usb_link_send_byte(link, c, 7));
+    EXPECT_FALSE(usb_link_send_byte(link, c, 8));
+  });
+  with_link(s, c, [this](usb_link& link) { EXPECT_TRUE(usb_link_send_byte(link, c, 9)); });
   EXPECT_EQ(
       printed(),
       "USB Interface Opened Successfully!\n   1 total bytes written\n   1 total bytes written\n"
@@ -57,8 +53,9 @@ TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
 TEST_F(UsbLink, AFailedOpenIsExplainedAfterTheConsoleLineWithTheLibraryThenTheFix) {
   played.shared_console = true;
   fake.open_script = {2, 5};
-  EXPECT_FALSE(usb_link_open(s, c));
-  EXPECT_FALSE(usb_link_open(s, c));
+  const auto never_run = [](usb_link&) { ADD_FAILURE() << "a transfer ran without a device"; };
+  with_link(s, c, never_run);
+  with_link(s, c, never_run);
   const platform::open_advice advice = vendor_advice(2);
   EXPECT_EQ(printed(),
             "ERROR opening USB!  Code 2.\n"
@@ -75,7 +72,7 @@ TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
     why = "cannot load libftd2xx.so: not found";
     return nullptr;
   };
-  EXPECT_FALSE(usb_link_open(s, c));
+  with_link(s, c, [](usb_link&) { ADD_FAILURE() << "a transfer ran without a device"; });
   const platform::open_advice advice = vendor_advice(1000);
   EXPECT_EQ(printed(),
             "ERROR opening USB!  Code 1000.\n"
@@ -85,10 +82,10 @@ TEST_F(UsbLink, AMissingDriverIsCode1000ThenTheLoadersReasonsThenTheFix) {
 }
 
 TEST_F(UsbLink, TheTotalDoesNotWrapAfterFourGibibytes) {
-  std::optional<usb_link> link = usb_link_open(s, c);
-  if (!link) FAIL() << "the link did not open";
-  link->total = 0xFFFFFFFFu;
-  EXPECT_TRUE(usb_link_send_byte(*link, 0));
+  with_link(s, c, [this](usb_link& link) {
+    link.total = 0xFFFFFFFFu;
+    usb_link_send_byte(link, c, 0);
+  });
   EXPECT_NE(printed().find("   4294967296 total bytes written\n"), std::string::npos);
 }
 
