@@ -11,6 +11,21 @@ cd "$root"
 scripts/release
 # As the README's section Download prints it.
 (cd dist && sha256sum -c --ignore-missing SHA256SUMS)
+for file in dist/*; do
+  [ -d "$file" ] || grep -q " ${file#dist/}\$" dist/SHA256SUMS || [ "$file" = dist/SHA256SUMS ] ||
+    { echo "SHA256SUMS does not cover $file"; exit 1; }
+done
+# The apt repository's indexes are signed by the key beside them, and name every package.
+keyring=$(mktemp)
+gpg --dearmor <dist/apt/brevinmarquest-archive-keyring.asc >"$keyring"
+gpgv --keyring "$keyring" dist/apt/dists/stable/InRelease 2>/dev/null
+gpgv --keyring "$keyring" dist/apt/dists/stable/Release.gpg dist/apt/dists/stable/Release 2>/dev/null
+rm -f "$keyring"
+for deb in dist/*.deb; do
+  grep -q "^Filename: pool/main/b/brevinmarquest/$(basename "$deb")$" dist/apt/dists/stable/main/binary-*/Packages ||
+    { echo "dist/apt does not hold $deb"; exit 1; }
+done
+echo "SHA256SUMS covers every file of dist/; dist/apt is signed by its key and holds both packages"
 tarball=$(echo dist/brevinmarquest-*.tar.gz)
 name=$(basename "$tarball" .tar.gz)
 version=${name#brevinmarquest-}

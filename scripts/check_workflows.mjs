@@ -21,7 +21,6 @@ if (!packageFolder || !workflowFolder) {
   process.exit(2);
 }
 const { createLinter } = await import(pathToFileURL(join(packageFolder, "node.mjs")).href);
-const lint = await createLinter();
 
 const files = readdirSync(workflowFolder).filter((name) => /\.ya?ml$/.test(name)).sort()
   .map((name) => join(workflowFolder, name));
@@ -33,6 +32,9 @@ let failed = 0;
 for (const file of files) {
   let findings;
   try {
+    // A linter of its own for each file: after some workflows this build's one instance stops
+    // dead on the next, valid one.
+    const lint = await createLinter();
     findings = lint(readFileSync(file, "utf8"), file);
   } catch (error) {
     // This build stops dead, rather than reporting, on some YAML it cannot parse.

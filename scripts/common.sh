@@ -5,16 +5,19 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The Debian packages that each script, and each stage of run-tests, needs: named here only.
 packages_build="cmake g++ make"
-packages_deb="$packages_build dpkg-dev file"
+packages_deb="$packages_build dpkg-dev debhelper"
 packages_arm64_deb="$packages_deb g++-aarch64-linux-gnu"
-packages_release_files="$packages_arm64_deb g++-mingw-w64-x86-64-posix git gzip lintian zip"
+packages_apt_repository="apt-utils gpg gpg-agent"
+packages_release_files="$packages_arm64_deb g++-mingw-w64-x86-64-posix git gzip lintian zip $packages_apt_repository"
 packages_usb_chips="umockdev libumockdev0 gir1.2-umockdev-1.0 python3-gi libftdi1-2"
 packages_native="$packages_build python3 libgtest-dev binutils strace $packages_usb_chips"
 packages_sanitize=$packages_native
 packages_windows="cmake ninja-build python3 g++-mingw-w64-x86-64-posix googletest wine wine64"
 packages_fuzz="cmake make clang libclang-rt-dev"
 packages_lint="cmake make python3 clang clang-tidy cppcheck libclang-rt-dev libgtest-dev g++-mingw-w64-x86-64-posix nodejs npm"
-packages_package="$packages_deb python3 lintian man-db groff-base gzip libftdi1-2"
+# Clean chroots for the package to be built and installed in: mmdebstrap, as root or in a user
+# namespace (uidmap), and autopkgtest.
+packages_package="$packages_deb python3 lintian man-db groff-base gzip file mmdebstrap uidmap autopkgtest $packages_apt_repository"
 packages_arm64="$packages_arm64_deb python3 qemu-user"
 packages_release="$packages_release_files python3 unzip wine wine64"
 packages_bench="$packages_build gcc python3 time strace"
@@ -100,4 +103,46 @@ start_fresh_wine() {
   # they are started here, away from the pipes that a test reads to their end.
   wineserver -p </dev/null >/dev/null 2>&1
   wineboot --init </dev/null >/dev/null 2>&1
+}
+
+# Clean chroots of this machine's Debian release, for the package and its apt repository to be
+# built, installed and tested in, never on this machine. mmdebstrap makes them as root, or else in
+# a user namespace (unshare mode). One chroot, with what building and testing the package needs,
+# is made once into a tarball in build-chroots/ (its name changes with what it holds); each check
+# unpacks a fresh copy of it. Sets chroot_release, chroot_sources and chroot_tarball; says what
+# making the tarball cost. Where neither root nor a user namespace is available, says so on a
+# SKIPPED line and fails.
+chroot_packages=debhelper,cmake,python3,apt-utils,ca-certificates
+prepare_clean_chroot() {
+  if ! { [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; } &&
+      ! unshare --map-auto --map-root-user --mount true 2>/dev/null; then
+    echo "SKIPPED: clean chroots need root that may mount, or user namespaces with subordinate ids (/etc/subuid)"
+    return 1
+  fi
+  chroot_release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  chroot_sources=("deb http://deb.debian.org/debian $chroot_release main"
+    "deb http://deb.debian.org/debian $chroot_release-updates main"
+    "deb http://deb.debian.org/debian-security $chroot_release-security main")
+  chroot_tarball=$root/build-chroots/package-$chroot_release-$(dpkg --print-architecture)-$(echo "$chroot_packages" | md5sum | cut -c1-8).tar
+  if [ -e "$chroot_tarball" ]; then
+    echo "chroot: reusing $chroot_tarball, made earlier (delete it to make it anew)"
+    return 0
+  fi
+  mkdir -p "$root/build-chroots"
+  local started=$SECONDS
+  # The package lists stay, so that apt in a copy need not fetch them whole again.
+  mmdebstrap --quiet --format=tar --variant=buildd --include="$chroot_packages" --skip=output/dev,cleanup/apt/lists \
+    --customize-hook='echo "chroot: downloaded $(du -sm "$1/var/cache/apt/archives" | cut -f1) MB of packages"' \
+    "$chroot_release" "$chroot_tarball.part" "${chroot_sources[@]}"
+  mv "$chroot_tarball.part" "$chroot_tarball"
+  echo "chroot: made $chroot_tarball ($(du -m "$chroot_tarball" | cut -f1) MB) in $((SECONDS - started)) s"
+}
+
+# Runs the mmdebstrap hooks given (--customize-hook=... and the like) in a fresh copy of the
+# clean chroot, which is thrown away afterwards, and says how long it took.
+in_fresh_chroot() {
+  local started=$SECONDS
+  mmdebstrap --quiet --variant=custom --skip=update --setup-hook="tar-in $chroot_tarball /" "$@" \
+    "$chroot_release" /dev/null "${chroot_sources[@]}"
+  echo "chroot: a fresh copy served for $((SECONDS - started)) s"
 }

@@ -16,6 +16,7 @@ A .test file holds cases: each a line "=== title", lines of comment, then sectio
                       its reader pauses until a second after the last signal
   stderr [closed]     exactly the lines the tool writes to standard error, in order; "closed":
                       the tool starts with standard error closed
+  signalled           exactly what stdout showed as the first signal was sent, {...} for its start
   device [prefix]     decimal byte values the device must receive (none when absent); "prefix":
                       a start of these bytes, but not all of them
   exit                the exit status (0 when absent, below 0 when a signal ended the tool)
@@ -311,9 +312,14 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
     jobs += [(once_received, 1, received, ended, 0, partial(os.truncate, path, int(rest[1])))
              for path, rest, _ in files if rest[:1] == ["shrink"]]
     sent = [(number, rest) for number, rest in signals if rest != ["ignored"]]
+    seen = []  # what stdout showed as each signal went
+
+    def look_then(action):
+        seen.append(bytes(stdout))
+        action()
     jobs += [(once_received, int(rest[0]), received, ended, int((rest[1:] or [50])[0]) / 1000,
-              ctrl_c if (console or launcher) and number == signal.SIGINT else
-              partial(signal_tool, process, bool(wrapper), number, resumed if n == len(sent) else None))
+              partial(look_then, ctrl_c if (console or launcher) and number == signal.SIGINT else
+              partial(signal_tool, process, bool(wrapper), number, resumed if n == len(sent) else None)))
              for n, (number, rest) in enumerate(sent, 1)]
     threads = [threading.Thread(target=job[0], args=job[1:], daemon=True) for job in jobs]
     for thread in threads:
@@ -338,8 +344,8 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
         thread.join(args.timeout)
     if in_time:  # a Windows tool's line ends are taken as line breaks
         texts = [(shown if console else str)(data.decode("latin-1")).replace(
-                     "\r\n", "\n" if args.crlf else "\r\n") for data in (stdout, stderr)]
-        return *texts, process.returncode, peak_kib
+                     "\r\n", "\n" if args.crlf else "\r\n") for data in (stdout, stderr, *seen[:1])]
+        return texts, process.returncode, peak_kib
 
 
 def run_case(sections, args):
@@ -381,13 +387,15 @@ def run_case(sections, args):
             done = run_tool(args, sections, folder, env, received, bench and bench.unprivileged)
         if done is None:
             return ["did not end within %d seconds" % args.timeout]
-        stdout, stderr, returncode, peak_kib = done
+        (stdout, stderr, *signalled), returncode, peak_kib = done
         got = bytes(bench.received) if bench else (
             open(received, "rb").read() if os.path.exists(received) else b"")
         TEXTS["received"] = str(len(got))
         problems = check_text(sections, "stdout", stdout) + check_device(sections, got)
         if "stderr" in sections:
             problems += check_text(sections, "stderr", stderr)
+        if "signalled" in sections:
+            problems += check_text(sections, "signalled", (signalled or [""])[0])
         want_status = int((section(sections, "exit")[1] or ["0"])[0])
         if returncode != want_status:
             problems.append(f"exit status {returncode}, expected {want_status}")

@@ -4,8 +4,6 @@
 #include <dirent.h>
 #include <dlfcn.h>
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,14 +12,6 @@
 #include "platform/libftdi_driver.h"
 
 namespace brevinmarquest::platform {
-
-std::string load_failure(const char* file, const std::string& reason) {
-  const std::string name = file;
-  if (reason == name + ": cannot open shared object file: " + std::strerror(ENOENT)) {
-    return name + " is not installed";
-  }
-  return "cannot load " + name + ": " + reason;
-}
 
 namespace {
 
@@ -50,31 +40,33 @@ std::vector<std::string> candidates(const char* name) {
 template <typename Function>
 bool bind(void* module, const std::string& file, const char* name, Function& function,
           std::string& why) {
-  void* address = dlsym(module, name);
-  if (!address) {
-    why = file + " lacks " + name + ": " + loader_words();
-    return false;
-  }
-  function = reinterpret_cast<Function>(address);
-  return true;
+  function = reinterpret_cast<Function>(dlsym(module, name));
+  if (!function) why = file + " lacks " + name + ": " + loader_words();
+  return function != nullptr;
 }
 
-// Loads the first of the library's files that has every call `bind_all` binds; the file name
-// is kept in `file`. On failure `why` names each file tried and why it failed.
+// A library loaded with all its calls bound.
+struct loaded_driver {
+  module_ptr module;
+  driver_calls calls;
+};
+
+// Loads the first of the library's files that has every call `bind_all` binds. On failure `why`
+// names each file tried and why it failed.
 template <typename Binder>
-module_ptr load(const char* name, std::string& file, std::string& why, Binder bind_all) {
+loaded_driver load(const char* name, std::string& why, Binder bind_all) {
   for (const std::string& candidate : candidates(name)) {
     std::string failure;
-    module_ptr module(dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL));
-    if (!module) {
-      failure = load_failure(candidate.c_str(), loader_words());
-    } else if (bind_all(module.get(), candidate, failure)) {
-      file = candidate;
-      return module;
+    loaded_driver driver{module_ptr(dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)), {}};
+    if (!driver.module) {
+      failure = "cannot load " + candidate + ": " + loader_words();
+    } else if (bind_all(driver.module.get(), candidate, driver.calls, failure)) {
+      driver.calls.library = candidate;
+      return driver;
     }
     why += (why.empty() ? "" : "; ") + failure;
   }
-  return nullptr;
+  return {};
 }
 
 #ifdef __linux__
@@ -90,43 +82,44 @@ bool no_usb_device() {
 }
 #endif
 
-bool load_vendor(module_ptr& module, driver_calls& calls, std::string& why) {
-  module = load(BREVINMARQUEST_VENDOR_LIBRARY, calls.library, why,
-                [&calls](void* library, const std::string& name, std::string& failure) {
-                  if (!bind(library, name, "FT_Open", calls.open_by_index, failure) ||
-                      !bind(library, name, "FT_Write", calls.write, failure) ||
-                      !bind(library, name, "FT_Close", calls.close, failure)) {
-                    return false;
-                  }
-                  // Older libraries lack it; their writes then wait as long as the chip does.
-                  calls.set_timeouts = reinterpret_cast<decltype(calls.set_timeouts)>(
-                      dlsym(library, "FT_SetTimeouts"));
+loaded_driver load_vendor(std::string& why) {
+  return load(
+      BREVINMARQUEST_VENDOR_LIBRARY, why,
+      [](void* library, const std::string& name, driver_calls& calls, std::string& failure) {
+        if (!bind(library, name, "FT_Open", calls.open_by_index, failure) ||
+            !bind(library, name, "FT_Write", calls.write, failure) ||
+            !bind(library, name, "FT_Close", calls.close, failure)) {
+          return false;
+        }
+        // Older libraries lack it; their writes then wait as long as the chip does.
+        calls.set_timeouts =
+            reinterpret_cast<decltype(calls.set_timeouts)>(dlsym(library, "FT_SetTimeouts"));
 #ifdef __linux__
-                  // Only FTDI's own library has this call; a stand-in may open without USB.
-                  if (dlsym(library, "FT_GetLibraryVersion")) calls.usb_missing = no_usb_device;
+        // Only FTDI's own library has this call; a stand-in may open without USB.
+        if (dlsym(library, "FT_GetLibraryVersion")) calls.usb_missing = no_usb_device;
 #endif
-                  return true;
-                });
-  return module != nullptr;
+        return true;
+      });
 }
 
 // Each libftdi function is bound into the field of its own name.
 #define BIND_LIBFTDI(call) bind(library, name, #call, libftdi.call, failure)
 
-bool load_libftdi(module_ptr& module, libftdi_functions& libftdi, driver_calls& calls,
-                  std::string& why) {
-  std::string file;
-  module = load(BREVINMARQUEST_LIBFTDI_LIBRARY, file, why,
-                [&libftdi](void* library, const std::string& name, std::string& failure) {
-                  return BIND_LIBFTDI(ftdi_new) && BIND_LIBFTDI(ftdi_free) &&
-                         BIND_LIBFTDI(ftdi_usb_find_all) && BIND_LIBFTDI(ftdi_list_free) &&
-                         BIND_LIBFTDI(ftdi_usb_open_dev) && BIND_LIBFTDI(ftdi_usb_close) &&
-                         BIND_LIBFTDI(ftdi_write_data) && BIND_LIBFTDI(ftdi_get_error_string);
-                });
-  if (!module) return false;
-  calls = libftdi_calls(libftdi);
-  calls.library = file;
-  return true;
+loaded_driver load_libftdi(std::string& why) {
+  // The driver's calls reach libftdi through these for the rest of the run.
+  static libftdi_functions libftdi;
+  return load(
+      BREVINMARQUEST_LIBFTDI_LIBRARY, why,
+      [](void* library, const std::string& name, driver_calls& calls, std::string& failure) {
+        if (!(BIND_LIBFTDI(ftdi_new) && BIND_LIBFTDI(ftdi_free) &&
+              BIND_LIBFTDI(ftdi_usb_find_all) && BIND_LIBFTDI(ftdi_list_free) &&
+              BIND_LIBFTDI(ftdi_usb_open_dev) && BIND_LIBFTDI(ftdi_usb_close) &&
+              BIND_LIBFTDI(ftdi_write_data) && BIND_LIBFTDI(ftdi_get_error_string))) {
+          return false;
+        }
+        calls = libftdi_calls(libftdi);
+        return true;
+      });
 }
 
 #undef BIND_LIBFTDI
@@ -134,20 +127,14 @@ bool load_libftdi(module_ptr& module, libftdi_functions& libftdi, driver_calls& 
 }  // namespace
 
 const driver_calls* load_driver(std::string& why) {
-  static module_ptr module;
-  static libftdi_functions libftdi;
-  static driver_calls calls;
-  if (module) return &calls;
-  std::string vendor_why;
-  std::string libftdi_why;
-  if (load_vendor(module, calls, vendor_why)) return &calls;
-  if (load_libftdi(module, libftdi, calls, libftdi_why)) {
-    calls.passed_over = vendor_why;
-    return &calls;
+  static loaded_driver driver;
+  if (!driver.module) driver = load_vendor(why);
+  if (!driver.module) {
+    const std::string passed_over = why;
+    driver = load_libftdi(why);
+    driver.calls.passed_over = passed_over;
   }
-  module.reset();
-  why = vendor_why + "; " + libftdi_why;
-  return nullptr;
+  return driver.module ? &driver.calls : nullptr;
 }
 
 }  // namespace brevinmarquest::platform

@@ -1,9 +1,6 @@
 #pragma once
 // What the systems with a dynamic loader (Linux, macOS) add to the driver: the open-source
-// libftdi1 as a driver where the vendor's library is missing, and the words on a library that
-// does not load.
-
-#include <string>
+// libftdi1 as a driver where the vendor's library is missing.
 
 #include "platform/driver_library.h"
 
@@ -31,10 +28,6 @@ struct libftdi_functions {
   int (*ftdi_write_data)(ftdi_context* context, const unsigned char* bytes, int size);
   const char* (*ftdi_get_error_string)(ftdi_context* context);
 };
-
-// Why the loader could not load `file`: that it is not installed when the loader found no such
-// file, or the loader's own `reason` (a wrong architecture, a library it needs that is missing).
-std::string load_failure(const char* file, const std::string& reason);
 
 // The driver calls over `functions`, which must outlive them. They open the first device that
 // libftdi lists with FTDI's usual IDs, whatever index they are given.

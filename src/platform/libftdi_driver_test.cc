@@ -150,14 +150,5 @@ TEST_F(LibftdiDriver, OnlyAByteTheCallWroteCountsAsWritten) {
   EXPECT_TRUE(fake.written.empty());
 }
 
-// Only a library that the loader found nowhere is "not installed"; a missing library it needs is
-// worth the loader's words.
-TEST(LoadFailure, SaysNotInstalledOnlyOfTheLibraryItselfMissing) {
-  const std::string absent = ": cannot open shared object file: No such file or directory";
-  EXPECT_EQ(load_failure("libftd2xx.so", "libftd2xx.so" + absent), "libftd2xx.so is not installed");
-  EXPECT_EQ(load_failure("libftd2xx.so", "libusb.so" + absent),
-            "cannot load libftd2xx.so: libusb.so" + absent);
-}
-
 }  // namespace
 }  // namespace brevinmarquest::platform

@@ -3,17 +3,9 @@
 #include <cstdio>
 #include <iterator>
 #include <optional>
-#include <string_view>
 
 namespace brevinmarquest::platform {
 namespace {
-
-// Stands in a fix for what to do about the udev rule, which depends on how the tool was
-// installed.
-constexpr std::string_view rule_marker = "{rule}";
-// Stands for sudo and a blank where the tool is not already root, where a minimal system may not
-// even have sudo.
-constexpr std::string_view sudo_marker = "{sudo}";
 
 struct advice_row {
   system_kind system;
@@ -21,7 +13,15 @@ struct advice_row {
   std::optional<library_kind> library;
   DeviceStatus status;
   const char* causes;
+  // What to do, before the steps below.
   const char* fix;
+  // A command to run as root, with sudo where the tool is not already root; null for none.
+  const char* root_command = nullptr;
+  // Whether the fix ends with the step for the udev rule, which depends on how the tool was
+  // installed.
+  bool rule_step = false;
+  // Whether the row answers where the machine shows no USB device and the library was not asked.
+  bool usb_missing = false;
 };
 
 using device_status::device_not_found;
@@ -33,14 +33,24 @@ constexpr system_kind on_windows = system_kind::windows;
 constexpr library_kind vendor = library_kind::vendor;
 constexpr library_kind libftdi = library_kind::libftdi;
 constexpr auto any_library = std::nullopt;
+constexpr const char* no_command = nullptr;
+constexpr bool and_the_rule = true;
+constexpr bool no_rule = false;
+constexpr bool without_usb = true;
 
 const advice_row advice_table[] = {
     {on_linux, vendor, device_not_found,
      "no device found: none is plugged in, ftdi_sio holds it, or you lack permission on it",
-     "plug the device in, run {sudo}rmmod ftdi_sio, and {rule}"},
+     "plug the device in", "rmmod ftdi_sio", and_the_rule},
     {on_linux, vendor, device_not_opened,
      "found but not opened: another program or ftdi_sio holds it, or you lack permission on it",
-     "close the other program, run {sudo}rmmod ftdi_sio, and {rule}"},
+     "close the other program", "rmmod ftdi_sio", and_the_rule},
+    {on_linux, vendor, device_not_found,
+     "this machine shows no USB device (/dev/bus/usb is missing or empty), and FTDI's library "
+     "crashes when asked to open one there",
+     "plug the device into this machine; a virtual machine or container needs USB passed "
+     "through to it",
+     no_command, no_rule, without_usb},
     // Listing needs no permission: a device that lsusb shows but libftdi1 does not list has a
     // product ID the tool does not look for.
     {on_linux, libftdi, device_not_found,
@@ -48,9 +58,9 @@ const advice_row advice_table[] = {
      "plug the device in; if lsusb shows it as 0403 with another product ID, libftdi1 does not "
      "list it for the tool"},
     {on_linux, libftdi, device_not_opened, "you lack permission on it, or another program holds it",
-     "{rule}, and close any program that uses the device"},
+     "close any program that uses the device", no_command, and_the_rule},
     {on_linux, any_library, no_driver_library, "",
-     "on Debian and Ubuntu run {sudo}apt install libftdi1-2, or install FTDI's D2XX library"},
+     "install FTDI's D2XX library or, on Debian and Ubuntu", "apt install libftdi1-2"},
     {on_macos, any_library, device_not_found,
      "no device found: none is plugged in, or Apple's serial driver holds it",
      "plug the device in, and keep Apple's serial driver off it as FTDI's D2XX guide for macOS "
@@ -84,12 +94,6 @@ constexpr const char* vendor_status_words[] = {
     "device list not ready"};
 // clang-format on
 
-// Puts `words` where `marker` stands in `text`, if it does.
-void fill_in(std::string& text, std::string_view marker, std::string_view words) {
-  const std::size_t at = text.find(marker);
-  if (at != std::string::npos) text.replace(at, marker.size(), words);
-}
-
 }  // namespace
 
 std::string udev_rule_step(const std::string& program, bool (*present)(const std::string& path)) {
@@ -119,28 +123,22 @@ const char* status_words(DeviceStatus status) {
   return status == device_status::no_driver_library ? "no driver library" : "unknown code";
 }
 
-open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,
+open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status, bool usb_missing,
                        const std::string& rule_step, bool as_root) {
   for (const advice_row& row : advice_table) {
-    if (row.system != system || row.library.value_or(kind) != kind || row.status != status) {
+    if (row.system != system || row.library.value_or(kind) != kind || row.status != status ||
+        row.usb_missing != usb_missing) {
       continue;
     }
     std::string fix = row.fix;
-    fill_in(fix, rule_marker, rule_step);
-    fill_in(fix, sudo_marker, as_root ? "" : "sudo ");
+    const std::string sudo = as_root ? "" : "sudo ";
+    if (row.root_command) fix += ", run " + sudo + row.root_command;
+    if (row.rule_step) fix += ", and " + rule_step;
     // Windows has no manual page; the README is beside the tool there.
     return {row.causes,
             fix + (system == on_windows ? "; see the README" : "; see man brevinmarquest")};
   }
   return {};
-}
-
-open_advice no_usb_advice() {
-  return {
-      "this machine shows no USB device (/dev/bus/usb is missing or empty), and FTDI's library "
-      "crashes when asked to open one there",
-      "plug the device into this machine; a virtual machine or container needs USB passed "
-      "through to it; see man brevinmarquest"};
 }
 
 }  // namespace brevinmarquest::platform

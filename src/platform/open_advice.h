@@ -28,12 +28,9 @@ struct open_advice {
 // What a status means, in the words of the vendor's names for its codes.
 const char* status_words(DeviceStatus status);
 
-// The advice for an open through a library of `kind` on `system` that failed with `status`, to
-// a user who is root or not.
-open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status,
+// The advice for an open through a library of `kind` on `system` that failed with `status`, or
+// was not asked for where the machine shows no USB device at all, to a user who is root or not.
+open_advice advice_for(system_kind system, library_kind kind, DeviceStatus status, bool usb_missing,
                        const std::string& rule_step, bool as_root);
-
-// The advice where the machine shows no USB device at all, and the library was not asked.
-open_advice no_usb_advice();
 
 }  // namespace brevinmarquest::platform

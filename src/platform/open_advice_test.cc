@@ -5,69 +5,47 @@
 namespace brevinmarquest::platform {
 namespace {
 
-constexpr system_kind systems[] = {system_kind::linux_system, system_kind::macos,
-                                   system_kind::windows};
-constexpr library_kind kinds[] = {library_kind::vendor, library_kind::libftdi};
-const std::string rule = "see /rule";  // NOLINT(cert-err58-cpp)
-
-// Only Linux's advice reaches a transcript test, so the other systems' rows are checked here.
-TEST(OpenAdvice, EverySystemAndLibraryHasAFixForTheCommonFailuresThatPointsFurther) {
-  for (const system_kind system : systems) {
-    for (const library_kind kind : kinds) {
-      for (const DeviceStatus status :
-           {device_status::device_not_found, device_status::device_not_opened,
-            device_status::no_driver_library}) {
-        const std::string fix = advice_for(system, kind, status, rule, false).fix;
-        const char* further =
-            system == system_kind::windows ? "see the README" : "see man brevinmarquest";
-        EXPECT_NE(fix.find(further), std::string::npos) << fix;
-        EXPECT_LE(fix.size(), 150u) << fix;
-        // Listing needs no permission, so a device libftdi does not list is no matter of the rule.
-        const bool names_rule =
-            system == system_kind::linux_system && status != device_status::no_driver_library &&
-            (kind != library_kind::libftdi || status != device_status::device_not_found);
-        EXPECT_EQ(fix.find("/rule") != std::string::npos, names_rule) << fix;
-      }
-    }
-  }
-  EXPECT_EQ(advice_for(system_kind::linux_system, library_kind::vendor, device_status::io_error,
-                       rule, false)
-                .fix,
-            "");
-}
-
-// Words each fix must hold: the package to install on each system, sudo only for a user who is
-// not root, and the step for the udev rule wherever the tool runs from.
-TEST(OpenAdvice, EachFixNamesWhatToDo) {
-  constexpr system_kind on_linux = system_kind::linux_system;
+// An installed tool, one in a folder named bin, has its rule beside it, which udev reads only
+// under /usr and /usr/local; a tool run from a build, or copied without its rule, has the source
+// tree's to install.
+TEST(OpenAdvice, TheRuleStepFollowsWhereTheToolRunsFrom) {
+  const std::string from_source =
+      "install the udev rule udev/60-brevinmarquest.rules from the source tree";
+  const std::string join = "join the plugdev group (the udev rule ";
   const struct {
-    system_kind system;
-    DeviceStatus status;
     const char* program;
-    const char* words;
+    std::string step;
   } cases[] = {
-      {on_linux, 1000, "", "run sudo apt install libftdi1-2"},
-      {system_kind::macos, 1000, "", "brew install libftdi"},
-      {system_kind::windows, 1000, "", "FTDI's D2XX driver package"},
-      {on_linux, 3, "/b/src/brevinmarquest", "install the udev rule udev/60-brevinmarquest.rules"},
-      {on_linux, 3, "/home/u/bin/b/brevinmarquest", "rule udev/60-brevinmarquest.rules from the"},
-      {on_linux, 3, "/usr/bin/brevinmarquest", "(the udev rule /usr/lib/udev/rules.d/60-"},
-      {on_linux, 3, "/usr/local/bin/brevinmarquest", "(the udev rule /usr/local/lib/udev/rules.d/"},
-      {on_linux, 3, "/bin/brevinmarquest", "rule /lib/udev/rules.d/60-brevinmarquest.rules lets"},
-      {on_linux, 3, "/opt/b/bin/brevinmarquest", "copy the udev rule /opt/b/lib/udev/rules.d/60-"},
-      // A tool copied into a bin folder without its rule.
-      {on_linux, 3, "/copied/bin/brevinmarquest", "install the udev rule udev/60-brevinmarquest."},
+      {"", from_source},
+      {"/b/src/brevinmarquest", from_source},
+      {"/home/u/bin/b/brevinmarquest", from_source},
+      {"/copied/bin/brevinmarquest", from_source},
+      {"/usr/bin/brevinmarquest",
+       join + "/usr/lib/udev/rules.d/60-brevinmarquest.rules lets it in)"},
+      {"/usr/local/bin/brevinmarquest",
+       join + "/usr/local/lib/udev/rules.d/60-brevinmarquest.rules lets it in)"},
+      {"/bin/brevinmarquest", join + "/lib/udev/rules.d/60-brevinmarquest.rules lets it in)"},
+      {"/opt/b/bin/brevinmarquest",
+       "copy the udev rule /opt/b/lib/udev/rules.d/60-brevinmarquest.rules into /etc/udev/rules.d, "
+       "where udev reads it, and join the plugdev group"},
   };
   const auto present = [](const std::string& path) { return path.rfind("/copied/", 0) != 0; };
-  for (const auto& c : cases) {
-    const std::string fix = advice_for(c.system, library_kind::libftdi, c.status,
-                                       udev_rule_step(c.program, present), false)
-                                .fix;
-    EXPECT_NE(fix.find(c.words), std::string::npos) << fix;
-  }
-  const std::string to_root =
-      advice_for(on_linux, library_kind::vendor, 2, udev_rule_step("", present), true).fix;
-  EXPECT_NE(to_root.find(", run rmmod ftdi_sio"), std::string::npos) << to_root;
+  for (const auto& c : cases) EXPECT_EQ(udev_rule_step(c.program, present), c.step) << c.program;
+}
+
+// Sudo only for a user who is not root, the rule's step where the row asks for it, where to read
+// further on each system, and no advice for a status that has no row.
+TEST(OpenAdvice, AFixIsComposedForTheUserAndTheSystem) {
+  constexpr system_kind on_linux = system_kind::linux_system;
+  constexpr library_kind vendor = library_kind::vendor;
+  EXPECT_EQ(advice_for(on_linux, vendor, 3, false, "<rule>", false).fix,
+            "close the other program, run sudo rmmod ftdi_sio, and <rule>; see man brevinmarquest");
+  EXPECT_EQ(advice_for(on_linux, library_kind::libftdi, 1000, false, "<rule>", true).fix,
+            "install FTDI's D2XX library or, on Debian and Ubuntu, run apt install libftdi1-2; see "
+            "man brevinmarquest");
+  EXPECT_EQ(advice_for(system_kind::windows, vendor, 3, false, "<rule>", false).fix,
+            "close that program, or unplug the device and plug it in again; see the README");
+  EXPECT_EQ(advice_for(on_linux, vendor, 4, false, "<rule>", false).fix, "");
 }
 
 }  // namespace

@@ -27,13 +27,10 @@ std::string library_words(const platform::driver_calls& driver, void* handle) {
 // this copy of the tool: two lines at most.
 void explain_open_failure(console& c, const platform::driver_calls* driver, DeviceStatus status,
                           const std::string& why, bool usb_missing) {
-  const platform::open_advice advice =
-      usb_missing
-          ? platform::no_usb_advice()
-          : platform::advice_for(
-                platform::running_system(), driver ? driver->kind : platform::library_kind::vendor,
-                status, platform::udev_rule_step(platform::tool_path(), platform::rule_readable),
-                platform::running_as_root());
+  const platform::open_advice advice = platform::advice_for(
+      platform::running_system(), driver ? driver->kind : platform::library_kind::vendor, status,
+      usb_missing, platform::udev_rule_step(platform::tool_path(), platform::rule_readable),
+      platform::running_as_root());
   if (!driver) {
     explain(c, "brevinmarquest: no driver library could be loaded: ", why, "\n");
   } else {
@@ -49,9 +46,11 @@ void explain_open_failure(console& c, const platform::driver_calls* driver, Devi
 }
 
 // The console's line leaves the status out; the user still needs to know what failed. A driver
-// that reports no failure gave up waiting for the device to take the byte.
-void explain_short_write(console& c, const usb_link& link, DeviceStatus status) {
-  if (status == device_status::ok) {
+// that reports no byte and no failure gave up waiting for the device to take it.
+void explain_short_write(console& c, const usb_link& link, std::uint32_t written,
+                         DeviceStatus status) {
+  const bool failed = status != device_status::ok;
+  if (written == 0 && !failed) {
     const std::string within =
         link.driver->set_timeouts
             ? " within " + std::to_string(write_timeout_ms / 1000) + " seconds"
@@ -60,9 +59,15 @@ void explain_short_write(console& c, const usb_link& link, DeviceStatus status) 
             ": on a chip in a FIFO mode, nothing on the far side is reading\n");
     return;
   }
-  explain(c, "brevinmarquest: the write to device ", device_index, " failed with code ", status,
-          " (", platform::status_words(status), ")", library_words(*link.driver, link.handle),
-          "\n");
+  const std::string count =
+      written == 0 ? ""
+                   : " reported " + std::to_string(written) + " bytes written for a 1-byte write";
+  const std::string failure = failed ? " failed with code " + std::to_string(status) + " (" +
+                                           platform::status_words(status) + ")" +
+                                           library_words(*link.driver, link.handle)
+                                     : "";
+  explain(c, "brevinmarquest: the write to device ", device_index, count,
+          !count.empty() && failed ? " and" : "", failure, "\n");
 }
 
 // Says on standard error that the device may hold a write for ever, when it cannot be told not to.
@@ -129,7 +134,7 @@ bool usb_link_send_byte(usb_link& link, console& c, unsigned char byte) {
   say(c, "   ", link.total, " total bytes written\n");
   if (written != sizeof buffer) {
     say(c, "ERROR! Only ", written, " of 1 bytes written successfully.  Aborting...\n");
-    explain_short_write(c, link, status);
+    explain_short_write(c, link, written, status);
     return false;
   }
   if (status != device_status::ok) {
