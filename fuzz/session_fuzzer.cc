@@ -29,7 +29,6 @@
 #include "memory_file.h"
 #include "console/main_menu.h"
 #include "console/token_reader.h"
-#include "transfer/hand_entry.h"
 #include "transfer/session.h"
 
 namespace brevinmarquest::fuzz {
@@ -163,8 +162,8 @@ void add_part(world& w, std::string_view part) {
   }
 }
 
-// The values hand entry may send, read as the dialogue reads them. fmemopen wants a buffer it may
-// write to, though it reads only.
+// The values hand entry may send, read as C reads a decimal integer. fmemopen wants a buffer it
+// may write to, though it reads only.
 // cppcheck-suppress constParameterReference
 std::vector<int> typed_values_of(std::string& input) {
   std::vector<int> values;
@@ -174,7 +173,7 @@ std::vector<int> typed_values_of(std::string& input) {
   for (;;) {
     const token t = read_token(stream, buffer, sizeof buffer);
     if (t.status == token_status::end_of_input) break;
-    const int value = t.status == token_status::read ? entry_value(t.text).value_or(0) : -1;
+    const int value = t.status == token_status::read ? static_cast<int>(std::strtol(buffer, nullptr, 10)) : -1;
     if (value >= 0 && value <= largest_byte) values.push_back(value);
   }
   std::fclose(stream);
@@ -233,14 +232,14 @@ platform::console_write write_console(world& w, platform::console_stream stream,
                                       std::string_view text) {
   if (stream == platform::console_stream::diagnostics) {
     w.explained.append(text);
-    return {text.size(), false};
+    return {text.size(), false, {}};
   }
   const std::size_t room = w.output_fails_at.value_or(SIZE_MAX) - w.printed.size();
   w.printed.append(text.substr(0, room));
-  if (text.size() <= room) return {text.size(), false};
+  if (text.size() <= room) return {text.size(), false, {}};
   if (!w.output_failed) w.read_when_output_failed = std::ftell(w.input);
   w.output_failed = true;
-  return {0, true};
+  return {0, true, "Broken pipe"};
 }
 
 // The fake driver's calls.
@@ -361,7 +360,7 @@ void play(std::string_view data) {
   require(input != nullptr, "the harness has its input");
   console c;
   c.io.input = input;
-  c.io.stop = [] { return playing->stop; };
+  c.io.stops.requested = [] { return playing->stop; };
   c.io.write = [&w](platform::console_stream stream, std::string_view text) {
     return write_console(w, stream, text);
   };
@@ -372,7 +371,6 @@ void play(std::string_view data) {
     return nullptr;
   };
   s.open_file = [&w](const char* name) { return open_fake_file(w, name); };
-  s.stops.requested = c.io.stop;
   w.c = &c;
   const int status = main_menu(s, c);
   check_end(w, status);

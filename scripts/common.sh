@@ -5,7 +5,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The Debian packages that each script, and each stage of run-tests, needs: named here only.
 packages_build="cmake g++ make"
-packages_deb="$packages_build dpkg-dev debhelper"
+packages_deb="$packages_build build-essential dpkg-dev debhelper"
 packages_arm64_deb="$packages_deb g++-aarch64-linux-gnu"
 packages_apt_repository="apt-utils gpg gpg-agent"
 packages_release_files="$packages_arm64_deb g++-mingw-w64-x86-64-posix git gzip lintian python3 zip $packages_apt_repository"

@@ -31,19 +31,18 @@ struct in_memory_session {
 
   in_memory_session() {
     stop_signal = 0;
-    c.io.stop = [] { return stop_signal; };
-    s.stops.requested = c.io.stop;
+    c.io.stops.requested = [] { return stop_signal; };
     c.io.write = [this](platform::console_stream stream, std::string_view text) {
       if (stream == platform::console_stream::diagnostics && !shared_console) {
         explained.append(text);
       } else if (stopping_write-- == 0) {
         printed.append(text.substr(0, taken));
         stop_signal = 2;
-        return platform::console_write{taken, false};
+        return platform::console_write{taken, false, {}};
       } else {
         printed.append(text);
       }
-      return platform::console_write{text.size(), false};
+      return platform::console_write{text.size(), false, {}};
     };
     s.driver = [this](std::string&) { return &calls; };
     s.open_file = [this](const char* name) -> std::FILE* {

@@ -14,7 +14,8 @@ A .test file holds cases: each a line "=== title", lines of comment, then sectio
                       with standard output closed; "broken": standard output is a pipe read only
                       as far as this text goes, then closed (at once when it is empty); "paused":
                       its reader pauses until a second after the last signal
-  stderr              exactly the lines the tool writes to standard error, in order
+  stderr [closed]     exactly the lines the tool writes to standard error, in order; "closed":
+                      the tool starts with standard error closed
   signalled           exactly what stdout showed as the first signal was sent, {...} for its start
   device [prefix]     decimal byte values the device must receive (none when absent); "prefix":
                       a start of these bytes, but not all of them
@@ -258,6 +259,8 @@ def run_tool(args, sections, folder, env, received, unprivileged=False):
             os.close(read_end)
         if "closed" in out_words:
             os.close(1)
+        if "closed" in section(sections, "stderr")[0]:
+            os.close(2)
 
     in_words, in_lines = section(sections, "stdin")
     console = open_console() if "pty" in in_words else None

@@ -1,7 +1,5 @@
 #include "console/console_writer.h"
 
-#include <numeric>
-
 namespace brevinmarquest {
 namespace {
 
@@ -12,15 +10,17 @@ using platform::console_stream;
 // the rest of the text unseen.
 shown write_owed(console& c, bool to_the_end) {
   while (!c.owed.empty() && !c.owed.front().second.empty()) {
-    if (!to_the_end && c.io.stop()) return shown::stopped;
+    if (!to_the_end && c.io.stops.requested()) return shown::stopped;
     auto& [stream, text] = c.owed.front();
     const bool gone = stream == console_stream::output && c.output_failed;
     const platform::console_write wrote =
-        gone ? platform::console_write{0, true} : c.io.write(stream, text);
-    if (wrote.failed && stream == console_stream::output) c.output_failed = true;
-    const std::size_t taken = wrote.failed ? text.size() : wrote.taken;
-    c.shown += taken;
-    text.erase(0, taken);
+        gone ? platform::console_write{0, true, {}} : c.io.write(stream, text);
+    if (wrote.failed && stream == console_stream::output && !c.output_failed) {
+      c.output_failed = true;
+      // Else a script could not tell this end from the end of its input.
+      explain(c, "brevinmarquest: standard output cannot be written: ", wrote.why, "\n");
+    }
+    text.erase(0, wrote.failed ? text.size() : wrote.taken);
     // The last piece stays, empty, so that a byte's texts need no new room each time.
     if (text.empty() && c.owed.size() > 1) c.owed.pop_front();
   }
@@ -40,21 +40,11 @@ shown show(console& c) { return write_owed(c, false); }
 
 void show_all(console& c) { write_owed(c, true); }
 
-std::uint64_t text_mark(const console& c) {
-  return std::accumulate(
-      c.owed.begin(), c.owed.end(), c.shown,
-      [](std::uint64_t mark, const auto& piece) { return mark + piece.second.size(); });
-}
-
-bool take_back(console& c, std::uint64_t mark) {
-  if (mark < c.shown) return false;
-  for (std::uint64_t excess = text_mark(c) - mark; excess > 0;) {
-    std::string& text = c.owed.back().second;
-    const auto cut = static_cast<std::size_t>(std::min<std::uint64_t>(excess, text.size()));
-    text.resize(text.size() - cut);
-    excess -= cut;
-    if (text.empty()) c.owed.pop_back();
-  }
+bool unsay(console& c, std::size_t count) {
+  if (c.owed.empty() || c.owed.back().first != console_stream::output) return false;
+  std::string& text = c.owed.back().second;
+  if (text.size() < count) return false;
+  text.resize(text.size() - count);
   return true;
 }
 

@@ -18,13 +18,24 @@
 
 namespace brevinmarquest {
 
-// Where the console reads and writes, handed in: the system's, or a test's.
+// How the tool learns that the user asked it to stop (Ctrl-C). By default no stop ever comes.
+struct stop_handle {
+  // Starts catching stops; called once a device is open.
+  void (*arm)() = [] {};
+  // Hands stops back as they were before; called once it is closed.
+  void (*disarm)() = [] {};
+  // The signal number of the stop that came, or 0. It stays set, and once it came nothing is
+  // written until the end.
+  int (*requested)() = [] { return 0; };
+};
+
+// Where the console reads and writes, and how it learns of a stop, handed in: the system's, or a
+// test's.
 struct console_io {
   std::FILE* input = nullptr;
   // Writes to the console stream; a stop may cut it short.
   std::function<platform::console_write(platform::console_stream, std::string_view)> write;
-  // The signal number of the user's stop, or 0; once it came nothing is written until the end.
-  int (*stop)() = [] { return 0; };
+  stop_handle stops;
 };
 
 // The console a dialogue speaks to: its input and output, and the texts it still owes.
@@ -32,8 +43,6 @@ struct console {
   console_io io;
   // Texts said and not yet taken by the console, in order, each with its stream.
   std::deque<std::pair<platform::console_stream, std::string>> owed;
-  // Bytes the console took since the start, so that a place in the text stays known.
-  std::uint64_t shown = 0;
   bool output_failed = false;
 };
 
@@ -49,11 +58,13 @@ void add_piece(std::string& text, Number number) {
 // The text owed to `stream` that what is said next joins, after everything said before it.
 std::string& owed_to(console& c, platform::console_stream stream);
 
-// Adds a dialogue text for the console, made of its pieces in order.
+// Adds a dialogue text for the console, made of its pieces in order; gives its length.
 template <typename... Pieces>
-void say(console& c, const Pieces&... pieces) {
+std::size_t say(console& c, const Pieces&... pieces) {
   std::string& text = owed_to(c, platform::console_stream::output);
+  const std::size_t before = text.size();
   (add_piece(text, pieces), ...);
+  return text.size() - before;
 }
 
 // Adds an explanation for standard error, in its place among the dialogue's texts.
@@ -76,11 +87,9 @@ shown show(console& c);
 // Writes everything owed, however long the console takes, as the tool ends.
 void show_all(console& c);
 
-// Where the next text said will stand.
-std::uint64_t text_mark(const console& c);
-
-// Takes back every text said since `mark`, when none of it reached the console yet.
-bool take_back(console& c, std::uint64_t mark);
+// Takes back the last `count` bytes said for standard output, when none of them reached the
+// console yet.
+bool unsay(console& c, std::size_t count);
 
 // Reads the next token for a dialogue, after the console shows all that is owed. Once the
 // console output has failed nobody can follow the dialogue any more, so input counts as ended

@@ -7,15 +7,14 @@
 
 int main() {
   namespace bm = brevinmarquest;
+  bm::platform::guard_standard_streams();
   bm::console c;
   c.io.input = stdin;
   c.io.write = bm::platform::write_console;
-  c.io.stop = bm::platform::stop_signal;
+  c.io.stops = {bm::platform::arm_stop_signals, bm::platform::disarm_stop_signals,
+                bm::platform::stop_signal};
   bm::session s;
   s.driver = bm::platform::load_driver;
   s.open_file = bm::platform::open_for_reading;
-  s.stops.arm = bm::platform::arm_stop_signals;
-  s.stops.disarm = bm::platform::disarm_stop_signals;
-  s.stops.requested = bm::platform::stop_signal;
   return bm::main_menu(s, c);
 }

@@ -35,7 +35,7 @@ int run_menu(const session& s, console& c) {
       say(c, "Unrecognized Input (Must be capitalized)\n");
     }
     // The transfer has closed the device; the tool ends as the signal asked, but cleanly.
-    if (const int signal_number = s.stops.requested()) return stopped_status_base + signal_number;
+    if (const int stop = c.io.stops.requested()) return stopped_status_base + stop;
   }
 }
 

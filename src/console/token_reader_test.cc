@@ -38,18 +38,12 @@ TEST(ReadToken, SplitsOnEveryKindOfWhiteSpaceAndKeepsTheRestForLater) {
   EXPECT_TRUE(tokens_of("", 100).empty());
 }
 
+// Over-long commands, names and entries, NUL bytes and very long tokens are played whole
+// through the tool by the transcript cases.
 TEST(ReadToken, ConsumesAnOverLongTokenWholeAsOneFailedRead) {
   const std::string longest(99, 'x');
   EXPECT_EQ(tokens_of(longest + " Q", 100), (std::vector<std::string>{longest, "Q"}));
-  EXPECT_EQ(tokens_of(longest + "y Q", 100), (std::vector<std::string>{"<too long>", "Q"}));
   EXPECT_EQ(tokens_of("1234 255 -12", 4), (std::vector<std::string>{"<too long>", "255", "-12"}));
-  EXPECT_EQ(tokens_of(std::string(5'000'000, '7'), 4), (std::vector<std::string>{"<too long>"}));
-}
-
-TEST(ReadToken, KeepsNulAsAnOrdinaryCharacter) {
-  const std::string nul_l("L\0", 2);
-  EXPECT_EQ(tokens_of(nul_l + " Q", 100), (std::vector<std::string>{nul_l, "Q"}));
-  EXPECT_FALSE(token_is({token_status::read, nul_l}, "L"));
 }
 
 TEST(ReadToken, LeavesTheWhiteSpaceAfterATokenUnread) {

@@ -7,6 +7,7 @@
 // that cannot block.
 #include <signal.h>
 #include <sys/select.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,17 +24,50 @@ namespace brevinmarquest::platform {
 namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
+// One bit for each stop signal that came, so that a second of the same kind ends the tool.
+volatile std::sig_atomic_t stops_seen = 0;
+volatile std::sig_atomic_t device_writing = 0;
 // Whether the tool catches the stops, from arm_stop_signals to disarm_stop_signals.
 bool armed = false;
+// A standard output closed at start is the null device now; nobody reads what goes there.
+bool output_closed_at_start = false;
 
-constexpr int stop_signals[] = {SIGINT, SIGTERM};
+constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 // What each stop signal did before the tool caught it, given back when it is disarmed.
 struct sigaction before_arming[std::size(stop_signals)];
 
+constexpr char stopping_after_write_by_signal[] =
+    "\nbrevinmarquest: stopping after the write under way, within its timeout; the same signal "
+    "again ends the tool now\n";
+
+// A signal handler may only write a fixed text; if standard error cannot take it, nothing can.
+void say_at_once(std::string_view text) {
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, text.data(), text.size());
+}
+
 extern "C" void note_stop(int signal_number) {
-  // The user's first stop decides the line and the exit status; a later one of the other kind
+  const int seen = 1 << signal_number;
+  if (stops_seen & seen) {
+    say_at_once(ending_now);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    return;
+  }
+  stops_seen = stops_seen | seen;
+  // The user's first stop decides the line and the exit status; a later one of another kind
   // only stops what is still waiting.
-  if (!stop_requested) stop_requested = signal_number;
+  if (stop_requested) return;
+  stop_requested = signal_number;
+  if (device_writing) {
+    say_at_once(signal_number == SIGINT ? stopping_after_write : stopping_after_write_by_signal);
+  }
+}
+
+sigset_t stop_set() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (const int signal_number : stop_signals) sigaddset(&stops, signal_number);
+  return stops;
 }
 
 // Says on standard error that a call the tool relies on failed, with the system's reason.
@@ -46,9 +80,7 @@ void report_failure(const char* what) {
 class stops_held {
  public:
   stops_held() {
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (const int signal_number : stop_signals) sigaddset(&stops, signal_number);
+    const sigset_t stops = stop_set();
     sigprocmask(SIG_BLOCK, &stops, &let_in_);
   }
   stops_held(const stops_held&) = delete;
@@ -114,10 +146,11 @@ int next_typed_byte() {
 
 console_write write_now(int fd, std::string_view text) {
   const ssize_t taken = write(fd, text.data(), text.size());
-  if (taken >= 0) return {static_cast<std::size_t>(taken), false};
+  if (taken >= 0) return {static_cast<std::size_t>(taken), false, {}};
   // A write that a stop cut short, or one to a console that another program made non-blocking,
   // took nothing yet; the caller tries again or sees the stop.
-  return {0, errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK};
+  if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return {0, false, {}};
+  return {0, true, std::strerror(errno)};
 }
 
 }  // namespace
@@ -139,12 +172,21 @@ std::string tool_path() {
 
 bool running_as_root() { return geteuid() == 0; }
 
-// SA_RESETHAND lets a second stop end the tool even inside a driver call that never returns.
+void guard_standard_streams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    output_closed_at_start = output_closed_at_start || fd == STDOUT_FILENO;
+    // The lowest free descriptor is this one: those below it are open.
+    open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+// The handler runs with every stop held, so that the stops it notes cannot be mixed up.
 void arm_stop_signals() {
   struct sigaction action {};
   action.sa_handler = note_stop;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
+  action.sa_mask = stop_set();
   for (std::size_t i = 0; i < std::size(stop_signals); ++i) {
     struct sigaction& previous = before_arming[i];
     // A stop that the system was told to ignore stays ignored.
@@ -167,12 +209,20 @@ void disarm_stop_signals() {
 
 int stop_signal() { return stop_requested; }
 
+const char* stop_name(int signal_number) {
+  if (signal_number == SIGHUP) return "SIGHUP";
+  return signal_number == SIGTERM ? "SIGTERM" : "SIGINT";
+}
+
+void device_write_under_way(bool under_way) { device_writing = under_way; }
+
 console_write write_console(console_stream stream, std::string_view text) {
   const int fd = stream == console_stream::output ? STDOUT_FILENO : STDERR_FILENO;
+  if (fd == STDOUT_FILENO && output_closed_at_start) return {0, true, std::strerror(EBADF)};
   static const bool waits[] = {may_wait(STDOUT_FILENO), may_wait(STDERR_FILENO)};
   if (!waits[fd - STDOUT_FILENO]) return write_now(fd, text);
   const stops_held held;
-  if (!held.wait_until_ready(fd, true)) return {0, false};
+  if (!held.wait_until_ready(fd, true)) return {0, false, {}};
   // Once it is ready, a pipe takes this much without waiting again.
   return write_now(fd, text.substr(0, PIPE_BUF));
 }

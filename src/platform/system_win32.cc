@@ -18,13 +18,19 @@ namespace {
 std::atomic<int> stop_requested{0};
 // Set with the stop; ends the wait for standard input. Made with the thread that reads it.
 std::atomic<HANDLE> stop_event{nullptr};
+std::atomic<bool> device_writing{false};
 
 // Ctrl-C and Ctrl-Break both count as the user's interrupt. A second one, and every other
 // event, goes on to the system's handler, which ends the tool.
 BOOL WINAPI note_stop(DWORD event) {
-  if (stop_requested || (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)) return FALSE;
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (stop_requested) {
+    write_console(console_stream::diagnostics, ending_now);
+    return FALSE;
+  }
   stop_requested = SIGINT;
   SetEvent(stop_event);
+  if (device_writing) write_console(console_stream::diagnostics, stopping_after_write);
   return TRUE;
 }
 
@@ -190,6 +196,10 @@ std::string tool_path() { return ""; }
 
 bool running_as_root() { return false; }
 
+// A missing standard handle is no number that a file opened later could take, and a pipe
+// without a reader fails the write, with no signal.
+void guard_standard_streams() {}
+
 void arm_stop_signals() {
   if (!SetConsoleCtrlHandler(note_stop, TRUE)) {
     report_failure("Ctrl-C ends the tool at once: its handler could not be set");
@@ -200,14 +210,20 @@ void disarm_stop_signals() { SetConsoleCtrlHandler(note_stop, FALSE); }
 
 int stop_signal() { return stop_requested; }
 
+const char* stop_name(int /*signal_number*/) { return "SIGINT"; }
+
+void device_write_under_way(bool under_way) { device_writing = under_way; }
+
 console_write write_console(console_stream stream, std::string_view text) {
   // Asked once per stream: each answer costs a system call, and a file is echoed byte by byte.
   static const HANDLE files[] = {GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)};
   static const bool consoles[] = {is_console(files[0]), is_console(files[1])};
   const int which = stream == console_stream::output ? 0 : 1;
   // A console that is gone takes nothing more; how much of this text it took no longer matters.
-  if (!write_whole(files[which], consoles[which], with_crlf(text))) return {0, true};
-  return {text.size(), false};
+  if (!write_whole(files[which], consoles[which], with_crlf(text))) {
+    return {0, true, "error " + std::to_string(GetLastError())};
+  }
+  return {text.size(), false, {}};
 }
 
 int read_input(std::FILE* input) {

@@ -10,22 +10,10 @@
 
 namespace brevinmarquest {
 
-// Closes a file on every path out of the code that opened it.
 struct file_closer {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using file_ptr = std::unique_ptr<std::FILE, file_closer>;
-
-// How a transfer learns that the user asked it to stop (Ctrl-C). The tool asks the system; by
-// default no stop ever comes.
-struct stop_requests {
-  // Starts catching stops; called once a device is open.
-  void (*arm)() = [] {};
-  // Hands stops back as they were before; called once it is closed.
-  void (*disarm)() = [] {};
-  // The signal number of the stop that was asked for, or 0; it stays set once asked.
-  int (*requested)() = [] { return 0; };
-};
 
 // What one run of the dialogue reaches besides its console, handed in, so that a test can play
 // a whole session in-process on its own files and driver.
@@ -35,7 +23,6 @@ struct session {
   std::function<const platform::driver_calls*(std::string& why)> driver;
   // Opens a named file for binary reading; null when it cannot.
   std::function<std::FILE*(const char* name)> open_file;
-  stop_requests stops;
 };
 
 }  // namespace brevinmarquest

@@ -1,6 +1,5 @@
 #include "transfer/usb_link.h"
 
-#include <csignal>
 #include <string>
 
 #include "platform/open_advice.h"
@@ -87,32 +86,51 @@ DeviceStatus open_device(const platform::driver_calls* driver, bool usb_missing,
   return driver->open_by_index(device_index, handle);
 }
 
+// Closes the device. After a stop it tells the user how far the transfer got.
+void close_link(const usb_link& link, console& c) {
+  const DeviceStatus closed = link.driver->close(link.handle);
+  c.io.stops.disarm();
+  if (closed != device_status::ok) {
+    explain(c, "brevinmarquest: closing device ", device_index, " failed with code ", closed, " (",
+            platform::status_words(closed),
+            "): if it does not open again, unplug it and plug it in again\n");
+  }
+  if (const int signal_number = c.io.stops.requested()) {
+    explain(c, "brevinmarquest: stopped by ", platform::stop_name(signal_number), ": ",
+            link.total, link.total == 1 ? " byte" : " bytes",
+            " sent in this transfer, and the device is closed\n");
+  }
+}
+
 }  // namespace
 
-std::optional<usb_link> usb_link_open(const session& s, console& c) {
+void with_link(const session& s, console& c, const std::function<void(usb_link&)>& transfer) {
   std::string why;
   const platform::driver_calls* driver = s.driver(why);
   const bool usb_missing = driver && driver->usb_missing && driver->usb_missing();
   void* handle = nullptr;
   const DeviceStatus status = open_device(driver, usb_missing, &handle);
-  if (status == device_status::ok) {
-    s.stops.arm();
-    say(c, "USB Interface Opened Successfully!\n");
-    limit_writes(c, *driver, handle);
-    return usb_link{driver, handle, 0, &c, &s.stops};
+  if (status != device_status::ok) {
+    say(c, "ERROR opening USB!  Code ", status, ".\n");
+    explain_open_failure(c, driver, status, why, usb_missing);
+    return;
   }
-  say(c, "ERROR opening USB!  Code ", status, ".\n");
-  explain_open_failure(c, driver, status, why, usb_missing);
-  return std::nullopt;
+  c.io.stops.arm();
+  say(c, "USB Interface Opened Successfully!\n");
+  limit_writes(c, *driver, handle);
+  usb_link link{driver, handle, 0};
+  transfer(link);
+  close_link(link, c);
 }
 
-bool usb_link_send_byte(usb_link& link, unsigned char byte) {
+bool usb_link_send_byte(usb_link& link, console& c, unsigned char byte) {
   unsigned char buffer[1] = {byte};
   // A driver that breaks its promise to fill in the count must not be credited with a byte.
   std::uint32_t written = 0;
+  platform::device_write_under_way(true);
   const DeviceStatus status = link.driver->write(link.handle, buffer, sizeof buffer, &written);
+  platform::device_write_under_way(false);
   link.total += written;
-  console& c = *link.c;
   say(c, "   ", link.total, " total bytes written\n");
   if (written != sizeof buffer) {
     say(c, "ERROR! Only ", written, " of 1 bytes written successfully.  Aborting...\n");
@@ -124,23 +142,6 @@ bool usb_link_send_byte(usb_link& link, unsigned char byte) {
     return false;
   }
   return true;
-}
-
-void usb_link_close(usb_link& link) {
-  console& c = *link.c;
-  const DeviceStatus closed = link.driver->close(link.handle);
-  link.stops->disarm();
-  if (closed != device_status::ok) {
-    explain(c, "brevinmarquest: closing device ", device_index, " failed with code ", closed, " (",
-            platform::status_words(closed),
-            "): if it does not open again, unplug it and plug "
-            "it in again\n");
-  }
-  if (const int signal_number = link.stops->requested()) {
-    explain(c, "brevinmarquest: stopped by ", signal_number == SIGTERM ? "SIGTERM" : "SIGINT", ": ",
-            link.total, link.total == 1 ? " byte" : " bytes",
-            " sent in this transfer, and the device is closed\n");
-  }
 }
 
 }  // namespace brevinmarquest

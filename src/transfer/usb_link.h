@@ -1,41 +1,28 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <functional>
 
 #include "platform/driver_library.h"
 #include "transfer/session.h"
 
 namespace brevinmarquest {
 
-// An open connection with device 0, owned by the transfer that opened it.
+// An open connection with device 0, living for one transfer.
 struct usb_link {
   const platform::driver_calls* driver;
-  // Valid until the close.
   void* handle;
-  // Bytes the driver reported written since the open. 64 bits, so it never wraps.
+  // 64 bits, so that it never wraps.
   std::uint64_t total;
-  // Where the link prints.
-  console* c;
-  // Where it looks for the user's stop, and hands the stops back at the close.
-  const stop_requests* stops;
 };
 
-// Opens device 0 and says so; none when it failed, with the console told why and nothing to
-// close. While it is open, the user's stop lets the transfer close it.
-std::optional<usb_link> usb_link_open(const session& s, console& c);
+// Opens device 0 and says so, runs `transfer` on the link, then closes the device and, after a
+// stop, tells the user how far the transfer got. While the device is open, the user's stop lets
+// the transfer finish its write and end. When the open fails the console is told why, and
+// nothing is run or closed.
+void with_link(const session& s, console& c, const std::function<void(usb_link&)>& transfer);
 
 // Writes one byte and shows the running total; false means the transfer must stop.
-bool usb_link_send_byte(usb_link& link, unsigned char byte);
-
-// Closes the device; exactly once after every open that gave a link. After a stop it tells the
-// user how far the transfer got.
-void usb_link_close(usb_link& link);
-
-// Closes the link as its transfer leaves, by whatever path.
-struct link_closer {
-  usb_link& link;
-  ~link_closer() { usb_link_close(link); }
-};
+bool usb_link_send_byte(usb_link& link, console& c, unsigned char byte);
 
 }  // namespace brevinmarquest

@@ -25,16 +25,14 @@ class UsbLink : public ::testing::Test {
 // texts, counts and bytes, are pinned by the transcript cases on the simulated device.
 TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
   fake.write_script = {{}, {0, 1, false}, {}, {4, 2}};
-  std::optional<usb_link> link = usb_link_open(s, c);
-  if (!link) FAIL() << "the link did not open";
-  EXPECT_TRUE(usb_link_send_byte(*link, 7));
-  EXPECT_FALSE(usb_link_send_byte(*link, 8));
-  usb_link_close(*link);
-  link = usb_link_open(s, c);
-  if (!link) FAIL() << "the link did not open";
-  EXPECT_TRUE(usb_link_send_byte(*link, 9));
-  EXPECT_FALSE(usb_link_send_byte(*link, 10));
-  usb_link_close(*link);
+  with_link(s, c, [this](usb_link& link) {
+    EXPECT_TRUE(usb_link_send_byte(link, c, 7));
+    EXPECT_FALSE(usb_link_send_byte(link, c, 8));
+  });
+  with_link(s, c, [this](usb_link& link) {
+    EXPECT_TRUE(usb_link_send_byte(link, c, 9));
+    EXPECT_FALSE(usb_link_send_byte(link, c, 10));
+  });
   EXPECT_EQ(
       printed(),
       "USB Interface Opened Successfully!\n   1 total bytes written\n   1 total bytes written\n"
@@ -50,10 +48,10 @@ TEST_F(UsbLink, AnUnfilledCountCreditsNoByteAndAnOpenCountsFrom1Again) {
 }
 
 TEST_F(UsbLink, TheTotalDoesNotWrapAfterFourGibibytes) {
-  std::optional<usb_link> link = usb_link_open(s, c);
-  if (!link) FAIL() << "the link did not open";
-  link->total = 0xFFFFFFFFu;
-  EXPECT_TRUE(usb_link_send_byte(*link, 0));
+  with_link(s, c, [this](usb_link& link) {
+    link.total = 0xFFFFFFFFu;
+    usb_link_send_byte(link, c, 0);
+  });
   EXPECT_NE(printed().find("   4294967296 total bytes written\n"), std::string::npos);
 }
 
