@@ -21,8 +21,8 @@ done
 # The apt repository's indexes are signed by the key beside them, and name every package.
 keyring=$(mktemp)
 gpg --dearmor <dist/apt/brevinmarquest-archive-keyring.asc >"$keyring"
-gpgv --keyring "$keyring" dist/apt/dists/stable/InRelease 2>/dev/null
-gpgv --keyring "$keyring" dist/apt/dists/stable/Release.gpg dist/apt/dists/stable/Release 2>/dev/null
+gpgv --keyring "$keyring" dist/apt/dists/stable/InRelease
+gpgv --keyring "$keyring" dist/apt/dists/stable/Release.gpg dist/apt/dists/stable/Release
 rm -f "$keyring"
 for deb in dist/*.deb; do
   grep -q "^Filename: pool/main/b/brevinmarquest/$(basename "$deb")$" dist/apt/dists/stable/main/binary-*/Packages ||

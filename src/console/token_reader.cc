@@ -17,16 +17,13 @@ token read_token(std::FILE* input, char* buffer, std::size_t capacity) {
   while (is_white_space(c)) c = platform::read_input(input);
   if (c == EOF) return {token_status::end_of_input, {}};
   std::size_t length = 0;
-  bool fits = true;
+  // Bytes past the buffer are counted, not kept, so that a token too long is known as one.
   for (; c != EOF && !is_white_space(c); c = platform::read_input(input)) {
-    if (length + 1 < capacity) {
-      buffer[length++] = static_cast<char>(c);
-    } else {
-      fits = false;
-    }
+    if (length + 1 < capacity) buffer[length] = static_cast<char>(c);
+    ++length;
   }
   if (c != EOF) platform::unread_input(c, input);
-  if (!fits) {
+  if (length + 1 > capacity) {
     buffer[0] = '\0';
     return {token_status::too_long, {}};
   }
