@@ -112,7 +112,7 @@ start_fresh_wine() {
 # unpacks a fresh copy of it. Sets chroot_release, chroot_sources and chroot_tarball; says what
 # making the tarball cost. Where neither root nor a user namespace is available, says so on a
 # SKIPPED line and fails.
-chroot_packages=debhelper,cmake,python3,apt-utils,ca-certificates
+chroot_packages=debhelper,cmake,python3,apt-utils,ca-certificates,passwd
 prepare_clean_chroot() {
   if ! { [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; } &&
       ! unshare --map-auto --map-root-user --mount true 2>/dev/null; then
