@@ -6,7 +6,7 @@
 # must give the same package to the byte. Last the apt repository: made with a throwaway key and
 # served on 127.0.0.1 only, it is added to a fresh chroot as the README says and installs the
 # package; remade with a higher version it upgrades it, the first version installs again by name,
-# and signed with another key it is refused.
+# and signed with another key it is refused (gpgv says NO_PUBKEY, Debian 13's sqv "Missing key").
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 cd "$root"
@@ -134,7 +134,7 @@ check_repository() {
     --customize-hook='chroot "$1" sh -ec "apt-get -q -y --allow-downgrades install brevinmarquest=$first >/dev/null; want=$first; $installed_is"' \
     --customize-hook='env -u APT_SIGNING_KEY "$root/scripts/apt-repository" "$served/apt" "$next" >/dev/null 2>&1' \
     --customize-hook='! chroot "$1" apt-get -q update --error-on=any >"$work/refused.log" 2>&1' \
-    --customize-hook='grep NO_PUBKEY "$work/refused.log"'
+    --customize-hook='grep -E "NO_PUBKEY|Missing key" "$work/refused.log"'
   echo "the repository installs the package as the README says, upgrades it to $second, installs $first again by name, and is refused once another key signs it"
 }
 
